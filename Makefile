@@ -1,0 +1,42 @@
+# Thin driver over CMake. `make run` and `make test` are all a newcomer needs.
+JOBS    ?= $(shell nproc)
+WERROR  ?= $(if $(CI),ON,OFF)
+BUILD   := build
+ASAN    := build-asan
+CMAKE_FLAGS := -DKVA_WERROR=$(WERROR)
+
+.PHONY: all deps configure build run test test-normal test-asan bench format clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory
+
+run: build
+	cd $(BUILD) && ./kva
+
+test: test-normal test-asan
+
+test-normal: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVA_SANITIZE=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(ASAN) -j $(JOBS) -- --no-print-directory
+	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	$(BUILD)/bench/kva_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN)

@@ -1,0 +1,31 @@
+// store.h -- the asset store: a named file, found as a plain file, under
+// data/ or in the zip archive, held whole in memory.
+#pragma once
+
+#include <cstdint>
+
+namespace assets {
+
+// A whole file in memory. Copies share data; each has its own position.
+// size 0 means nothing was loaded (not found, or empty).
+struct FileBlob {
+    char name[32] = {}; // the name as requested, NUL-terminated
+    std::uint8_t* data = nullptr;
+    std::int32_t size = 0;
+    std::int32_t position = 0;
+};
+
+// Opens the zip archive searched after the plain files. 1 on success, else 0.
+std::int32_t openArchive(const char* fileName);
+
+// The working directory, then data/, then the archive.
+FileBlob loadFile(const char* name);
+
+// Copies at most count bytes from the blob's position on and advances it;
+// *copied receives the number of bytes copied.
+void readFileBlob(FileBlob& blob, void* destination, std::int32_t count, std::int32_t* copied);
+
+// Frees a blob's data and empties it (for callers that own it).
+void releaseFileBlob(FileBlob& blob);
+
+} // namespace assets

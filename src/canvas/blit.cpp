@@ -1,0 +1,131 @@
+// blit.cpp -- clipping, the opaque row copy and the blend in 16-bit lanes.
+#include "canvas/blit.h"
+
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KVA_X86 1
+#endif
+
+namespace canvas {
+namespace {
+
+void blendRowScalar(PixelWord* dst, const PixelWord* src, std::int32_t count) {
+    for (std::int32_t j = 0; j < count; ++j) dst[j] = blendPixel(dst[j], src[j]);
+}
+
+#ifdef KVA_X86
+// Each half of a register widens two or four pixels to 16-bit lanes; the
+// alpha lane is spread over its pixel's four lanes with two shuffles.
+__attribute__((target("avx2"))) inline __m256i blendHalf256(__m256i d, __m256i s) {
+    const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s, 0xFF), 0xFF);
+    const __m256i ia = _mm256_sub_epi16(_mm256_set1_epi16(255), a);
+    const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(d, ia), _mm256_mullo_epi16(s, a));
+    return _mm256_srli_epi16(sum, 8);
+}
+
+__attribute__((target("avx2"))) void blendRowAvx2(PixelWord* dst, const PixelWord* src,
+                                                  std::int32_t count) {
+    const __m256i zero = _mm256_setzero_si256();
+    std::int32_t j = 0;
+    for (; j + 8 <= count; j += 8) {
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + j));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + j));
+        const __m256i lo = blendHalf256(_mm256_unpacklo_epi8(d, zero), _mm256_unpacklo_epi8(s, zero));
+        const __m256i hi = blendHalf256(_mm256_unpackhi_epi8(d, zero), _mm256_unpackhi_epi8(s, zero));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + j), _mm256_packus_epi16(lo, hi));
+    }
+    blendRowScalar(dst + j, src + j, count - j);
+}
+
+__attribute__((target("avx512bw"))) inline __m512i blendHalf512(__m512i d, __m512i s) {
+    const __m512i a = _mm512_shufflehi_epi16(_mm512_shufflelo_epi16(s, 0xFF), 0xFF);
+    const __m512i ia = _mm512_sub_epi16(_mm512_set1_epi16(255), a);
+    const __m512i sum = _mm512_add_epi16(_mm512_mullo_epi16(d, ia), _mm512_mullo_epi16(s, a));
+    return _mm512_srli_epi16(sum, 8);
+}
+
+__attribute__((target("avx512bw"))) void blendRowAvx512(PixelWord* dst, const PixelWord* src,
+                                                        std::int32_t count) {
+    const __m512i zero = _mm512_setzero_si512();
+    std::int32_t j = 0;
+    for (; j + 16 <= count; j += 16) {
+        const __m512i s = _mm512_loadu_si512(src + j);
+        const __m512i d = _mm512_loadu_si512(dst + j);
+        const __m512i lo = blendHalf512(_mm512_unpacklo_epi8(d, zero), _mm512_unpacklo_epi8(s, zero));
+        const __m512i hi = blendHalf512(_mm512_unpackhi_epi8(d, zero), _mm512_unpackhi_epi8(s, zero));
+        _mm512_storeu_si512(dst + j, _mm512_packus_epi16(lo, hi));
+    }
+    // The tail: one masked group, so short rows stay in vector registers too.
+    if (j < count) {
+        const __mmask16 m = static_cast<__mmask16>((1u << (count - j)) - 1);
+        const __m512i s = _mm512_maskz_loadu_epi32(m, src + j);
+        const __m512i d = _mm512_maskz_loadu_epi32(m, dst + j);
+        const __m512i lo = blendHalf512(_mm512_unpacklo_epi8(d, zero), _mm512_unpacklo_epi8(s, zero));
+        const __m512i hi = blendHalf512(_mm512_unpackhi_epi8(d, zero), _mm512_unpackhi_epi8(s, zero));
+        _mm512_mask_storeu_epi32(dst + j, m, _mm512_packus_epi16(lo, hi));
+    }
+}
+#endif
+
+BlendPaths detectPaths() {
+    BlendPaths p{blendRowScalar, nullptr, nullptr};
+#ifdef KVA_X86
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) p.avx2 = blendRowAvx2;
+    if (__builtin_cpu_supports("avx512bw")) p.avx512 = blendRowAvx512;
+#endif
+    return p;
+}
+
+const BlendPaths paths = detectPaths();
+const BlendRowFn bestBlend = paths.avx512 ? paths.avx512 : paths.avx2 ? paths.avx2 : paths.scalar;
+
+} // namespace
+
+BlendPaths blendPaths() { return paths; }
+
+void blendRow(PixelWord* dst, const PixelWord* src, std::int32_t count) {
+    bestBlend(dst, src, count);
+}
+
+void blitImage(Image dst, Image src, std::int32_t x, std::int32_t y, std::int32_t srcX,
+               std::int32_t srcY, std::int32_t w, std::int32_t h) {
+    if (w == 0 || h == 0) {
+        w = src.width;
+        h = src.height;
+    }
+    // 64-bit arithmetic: the same results as 32-bit wherever that does not
+    // overflow, and no undefined behaviour where it would.
+    std::int64_t X = x, Y = y, SX = srcX, SY = srcY, W = w, H = h;
+    if (X + W > dst.width) W = dst.width - X;
+    if (X < 0) {
+        W += X;
+        SX -= X;
+        X = 0;
+    }
+    if (Y + H > dst.height) H = dst.height - Y;
+    if (Y < 0) {
+        H += Y;
+        SY -= Y;
+        Y = 0;
+    }
+    if (H > 480) H = 480;
+    if (H <= 0 || W <= 0) return;
+
+    for (std::int64_t i = 0; i < H; ++i) {
+        PixelWord* d = dst.pixels + (Y + i) * dst.width + X;
+        const PixelWord* s = src.pixels + (SY + i) * src.width + SX;
+        if (src.hasAlpha == 0)
+            std::memcpy(d, s, std::size_t(W) * sizeof(PixelWord));
+        else
+            bestBlend(d, s, static_cast<std::int32_t>(W));
+    }
+}
+
+void drawImage(Image dst, Image src, std::int32_t x, std::int32_t y) {
+    blitImage(dst, src, x, y, 0, 0, 0, 0);
+}
+
+} // namespace canvas

@@ -1,0 +1,155 @@
+// show.cpp -- the cue tables, the per-frame step and the entry function.
+#include "show/show.h"
+
+#include "assets/png.h"
+#include "assets/store.h"
+#include "canvas/blit.h"
+#include "display/display.h"
+#include "music/music.h"
+#include "show/clock.h"
+
+namespace show {
+namespace {
+
+constexpr float kMiddleCues[] = {0,   31,  33,  35,  40,  42,  44,  102, 104, 106, 111,
+                                 113, 115, 135, 137, 139, 144, 146, 148, 169, 171, 173,
+                                 175, 177, 179, 181, 183, 185, 187, 189, 200000};
+constexpr float kRightCues[] = {30,  32,  34,  101, 103, 105, 134, 136, 138, 168, 170,
+                                172, 174, 176, 178, 180, 182, 184, 186, 188, 200000};
+constexpr float kLeftCues[] = {39, 41, 43, 110, 112, 114, 143, 145, 147, 20000};
+constexpr float kLyric1Cues[] = {7, 20000};
+constexpr float kLyric2Cues[] = {30, 100, 134, 20000};
+constexpr float kLyric3Cues[] = {47, 118, 151, 20000};
+constexpr float kLyric4Cues[] = {78, 20000};
+constexpr float kLyric5Cues[] = {168, 20000};
+
+constexpr const float* kCueTables[kCueCount] = {kMiddleCues, kRightCues,  kLeftCues,
+                                                kLyric1Cues, kLyric2Cues, kLyric3Cues,
+                                                kLyric4Cues, kLyric5Cues};
+
+constexpr float kGreetsFrom = 168.0f;
+constexpr float kCreditsFrom = 173.0f;
+constexpr float kMooseFrom = 14.0f;
+constexpr std::int32_t kMooseStep = 40;
+constexpr std::int32_t kMooseY = 84;
+constexpr std::int32_t kLyricEntryX = 640;
+constexpr double kLyricSpeed = 150.0;
+
+// A list fires when its current cue lies strictly before ShowTime; at most
+// once per frame, so a long stall catches up one cue per frame.
+bool fires(CueList& list, float showTime) {
+    if (!(list.current() < showTime)) return false;
+    ++list.cursor;
+    return true;
+}
+
+void advanceCues(ShowState& s) {
+    if (fires(s.lists[kCueMiddle], s.showTime)) s.pose = kMiddle;
+    if (fires(s.lists[kCueRight], s.showTime)) {
+        s.pose = kRight;
+        s.mooseX += kMooseStep;
+    }
+    if (fires(s.lists[kCueLeft], s.showTime)) {
+        s.pose = kLeft;
+        s.mooseX -= kMooseStep;
+    }
+    for (std::int32_t n = 1; n <= 5; ++n) {
+        if (fires(s.lists[kCueLyric1 + n - 1], s.showTime)) {
+            s.lyric = n;
+            s.lyricX = kLyricEntryX;
+        }
+    }
+}
+
+const canvas::Image& background(const Pictures& p, float showTime) {
+    if (showTime < kGreetsFrom) return p.sunset;
+    if (showTime < kCreditsFrom) return p.greets;
+    return p.credits;
+}
+
+void draw(canvas::Image target, const canvas::Image& image, std::int32_t x, std::int32_t y,
+          FrameLog* log) {
+    canvas::drawImage(target, image, x, y);
+    if (log && log->count < 3) log->draws[log->count++] = DrawRecord{&image, x, y};
+}
+
+// An opaque picture that covers the whole target leaves nothing of the
+// clear to see.
+bool coversTarget(const canvas::Image& image, canvas::Image target) {
+    return image.hasAlpha == 0 && image.width >= target.width && image.height >= target.height;
+}
+
+} // namespace
+
+void initShowState(ShowState& state) {
+    state = ShowState{};
+    for (std::int32_t i = 0; i < kCueCount; ++i) state.lists[i] = CueList{kCueTables[i], 0};
+}
+
+Pictures picturesFromLoadOrder(const canvas::Image (&images)[11]) {
+    Pictures p;
+    p.moose[kMiddle] = images[0];
+    p.moose[kRight] = images[1];
+    p.moose[kLeft] = images[2];
+    p.sunset = images[3];
+    p.greets = images[4];
+    p.credits = images[5];
+    p.lyric[2] = images[6]; // refreng_1
+    p.lyric[3] = images[7]; // refreng_2
+    p.lyric[1] = images[8]; // vers_1
+    p.lyric[4] = images[9]; // vers_2
+    p.lyric[5] = images[10]; // mange_hoyre
+    return p;
+}
+
+bool stepShow(ShowState& s, float delta, const Pictures& pictures, canvas::Image target,
+              FrameLog* log) {
+    if (log) log->count = 0;
+    s.showTime = s.showTime + delta;
+
+    const canvas::Image& back = background(pictures, s.showTime);
+    if (!coversTarget(back, target)) canvas::clearImage(target);
+    draw(target, back, 0, 0, log);
+
+    advanceCues(s);
+    s.lyricX = static_cast<std::int32_t>(static_cast<double>(s.lyricX) -
+                                         static_cast<double>(delta) * kLyricSpeed);
+
+    if (s.showTime > kMooseFrom) draw(target, pictures.moose[s.pose], s.mooseX, kMooseY, log);
+    if (s.lyric != 0) draw(target, pictures.lyric[s.lyric], s.lyricX, 0, log);
+    return !(s.showTime > kShowLength);
+}
+
+canvas::Image loadPicture(const char* name) { return assets::decodePng(assets::loadFile(name)); }
+
+int runShow() {
+    if (!display::openDisplay("KVA", kWidth, kHeight)) return 0;
+    canvas::createCanvas(kWidth, kHeight, kHeight);
+    canvas::clearCanvas();
+
+    assets::openArchive(kArchiveName);
+    canvas::Image images[11];
+    for (int i = 0; i < 11; ++i) images[i] = loadPicture(kPictureNames[i]);
+    const Pictures pictures = picturesFromLoadOrder(images);
+    music::open(assets::loadFile(kSongName));
+
+    FrameClock clock;
+    startClock(clock);
+    music::play();
+    ShowState state;
+    initShowState(state);
+
+    const canvas::Image target = canvas::canvasImage();
+    for (;;) {
+        tickClock(clock);
+        if (!stepShow(state, clock.delta, pictures, target)) break;
+        display::presentFrame(canvas::frameBuffer().pixels);
+    }
+
+    music::end();
+    canvas::releaseCanvas();
+    display::closeDisplay();
+    return 0;
+}
+
+} // namespace show

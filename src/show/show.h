@@ -1,0 +1,93 @@
+// show.h -- the show's timeline: cue lists, the per-frame step that composes
+// one frame, and the entry function that runs the whole show.
+#pragma once
+
+#include "canvas/canvas.h"
+
+#include <cstdint>
+
+namespace show {
+
+inline constexpr std::int32_t kWidth = 640;
+inline constexpr std::int32_t kHeight = 480;
+inline constexpr float kShowLength = 192.0f;
+
+// Ascending cue times closed by a sentinel beyond the end of the show.
+struct CueList {
+    const float* cues = nullptr;
+    std::int32_t cursor = 0;
+    float current() const { return cues[cursor]; }
+};
+
+enum Pose : std::int32_t { kMiddle = 0, kRight = 1, kLeft = 2 };
+
+// The eleven pictures by role; lyric[1] to lyric[5] as the lyric numbers
+// (lyric[0] is unused).
+struct Pictures {
+    canvas::Image moose[3]; // by Pose
+    canvas::Image sunset;   // "solnedgang.png", until 168 s
+    canvas::Image greets;   // "greets.png", 168 s to 173 s
+    canvas::Image credits;  // "credits.png", from 173 s
+    canvas::Image lyric[6];
+};
+
+// Asset names in the order the show loads them.
+inline constexpr const char* kPictureNames[11] = {
+    "moose_middle.png", "moose_right.png", "moose_left.png", "solnedgang.png",
+    "greets.png",       "credits.png",     "refreng_1.png",  "refreng_2.png",
+    "vers_1.png",       "vers_2.png",      "mange_hoyre.png"};
+inline constexpr const char* kArchiveName = "pr0n.rar";
+inline constexpr const char* kSongName = "elg.mp3";
+
+// Lists in the order they are advanced each frame.
+enum CueKind : std::int32_t {
+    kCueMiddle,
+    kCueRight,
+    kCueLeft,
+    kCueLyric1,
+    kCueLyric2,
+    kCueLyric3,
+    kCueLyric4,
+    kCueLyric5,
+    kCueCount
+};
+
+struct ShowState {
+    float showTime = 0.0f;
+    std::int32_t pose = kMiddle;
+    std::int32_t mooseX = 150;
+    std::int32_t lyric = 0; // 0 = none, else 1 to 5
+    std::int32_t lyricX = 640;
+    CueList lists[kCueCount];
+};
+
+// What one step drew, for tests and tools: at most background, moose, lyric.
+struct DrawRecord {
+    const canvas::Image* image;
+    std::int32_t x, y;
+};
+struct FrameLog {
+    DrawRecord draws[3];
+    std::int32_t count = 0;
+};
+
+// ShowTime 0, every cursor at its first cue, middle pose at x 150, no lyric.
+void initShowState(ShowState& state);
+
+// Places the eleven decoded pictures, in load order, into their roles.
+Pictures picturesFromLoadOrder(const canvas::Image (&images)[11]);
+
+// One iteration of the main loop without the clock and the presenting: adds
+// delta to ShowTime, composes the frame on target and moves the cues and the
+// lyric. Returns false once ShowTime has passed the end of the show, when the
+// frame just composed must not be presented.
+bool stepShow(ShowState& state, float delta, const Pictures& pictures, canvas::Image target,
+              FrameLog* log = nullptr);
+
+// Loads a picture through the asset store and decodes it.
+canvas::Image loadPicture(const char* name);
+
+// The program: start-up, the main loop, the end. Returns the exit status.
+int runShow();
+
+} // namespace show
