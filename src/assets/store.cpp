@@ -6,7 +6,9 @@
 
 namespace assets {
 
-std::int32_t openArchive(const char*) { return 0; }
+std::int32_t openArchive(const char*) {
+    return 0;
+}
 
 FileBlob loadFile(const char* name) {
     FileBlob blob;
@@ -14,7 +16,9 @@ FileBlob loadFile(const char* name) {
     return blob;
 }
 
-void readFileBlob(FileBlob&, void*, std::int32_t, std::int32_t* copied) { *copied = 0; }
+void readFileBlob(FileBlob&, void*, std::int32_t, std::int32_t* copied) {
+    *copied = 0;
+}
 
 void releaseFileBlob(FileBlob& blob) {
     std::free(blob.data);

@@ -32,8 +32,10 @@ __attribute__((target("avx2"))) void blendRowAvx2(PixelWord* dst, const PixelWor
     for (; j + 8 <= count; j += 8) {
         const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + j));
         const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + j));
-        const __m256i lo = blendHalf256(_mm256_unpacklo_epi8(d, zero), _mm256_unpacklo_epi8(s, zero));
-        const __m256i hi = blendHalf256(_mm256_unpackhi_epi8(d, zero), _mm256_unpackhi_epi8(s, zero));
+        const __m256i lo =
+            blendHalf256(_mm256_unpacklo_epi8(d, zero), _mm256_unpacklo_epi8(s, zero));
+        const __m256i hi =
+            blendHalf256(_mm256_unpackhi_epi8(d, zero), _mm256_unpackhi_epi8(s, zero));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + j), _mm256_packus_epi16(lo, hi));
     }
     blendRowScalar(dst + j, src + j, count - j);
@@ -53,8 +55,10 @@ __attribute__((target("avx512bw"))) void blendRowAvx512(PixelWord* dst, const Pi
     for (; j + 16 <= count; j += 16) {
         const __m512i s = _mm512_loadu_si512(src + j);
         const __m512i d = _mm512_loadu_si512(dst + j);
-        const __m512i lo = blendHalf512(_mm512_unpacklo_epi8(d, zero), _mm512_unpacklo_epi8(s, zero));
-        const __m512i hi = blendHalf512(_mm512_unpackhi_epi8(d, zero), _mm512_unpackhi_epi8(s, zero));
+        const __m512i lo =
+            blendHalf512(_mm512_unpacklo_epi8(d, zero), _mm512_unpacklo_epi8(s, zero));
+        const __m512i hi =
+            blendHalf512(_mm512_unpackhi_epi8(d, zero), _mm512_unpackhi_epi8(s, zero));
         _mm512_storeu_si512(dst + j, _mm512_packus_epi16(lo, hi));
     }
     // The tail: one masked group, so short rows stay in vector registers too.
@@ -62,8 +66,10 @@ __attribute__((target("avx512bw"))) void blendRowAvx512(PixelWord* dst, const Pi
         const __mmask16 m = static_cast<__mmask16>((1u << (count - j)) - 1);
         const __m512i s = _mm512_maskz_loadu_epi32(m, src + j);
         const __m512i d = _mm512_maskz_loadu_epi32(m, dst + j);
-        const __m512i lo = blendHalf512(_mm512_unpacklo_epi8(d, zero), _mm512_unpacklo_epi8(s, zero));
-        const __m512i hi = blendHalf512(_mm512_unpackhi_epi8(d, zero), _mm512_unpackhi_epi8(s, zero));
+        const __m512i lo =
+            blendHalf512(_mm512_unpacklo_epi8(d, zero), _mm512_unpacklo_epi8(s, zero));
+        const __m512i hi =
+            blendHalf512(_mm512_unpackhi_epi8(d, zero), _mm512_unpackhi_epi8(s, zero));
         _mm512_mask_storeu_epi32(dst + j, m, _mm512_packus_epi16(lo, hi));
     }
 }
@@ -84,7 +90,9 @@ const BlendRowFn bestBlend = paths.avx512 ? paths.avx512 : paths.avx2 ? paths.av
 
 } // namespace
 
-BlendPaths blendPaths() { return paths; }
+BlendPaths blendPaths() {
+    return paths;
+}
 
 void blendRow(PixelWord* dst, const PixelWord* src, std::int32_t count) {
     bestBlend(dst, src, count);

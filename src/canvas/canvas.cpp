@@ -46,8 +46,8 @@ void putPixel(Image image, std::int32_t x, std::int32_t y, PixelWord word) {
 
 void createCanvas(std::int32_t width, std::int32_t canvasHeight, std::int32_t displayHeight) {
     if (width == 0 || canvasHeight == 0) {
-        platform::showMessageBox("aaaaaaaaaaaaaaargg...  HUSK:    \nint  WIDTH = 320, HEIGHT = 240;",
-                                 "huff");
+        platform::showMessageBox(
+            "aaaaaaaaaaaaaaargg...  HUSK:    \nint  WIDTH = 320, HEIGHT = 240;", "huff");
         return;
     }
     const std::size_t words = std::size_t(width) * std::size_t(displayHeight);
@@ -64,14 +64,20 @@ void clearImage(Image image) {
                 std::size_t(image.width) * std::size_t(image.height) * sizeof(PixelWord));
 }
 
-void clearCanvas() { clearImage(state.canvas); }
+void clearCanvas() {
+    clearImage(state.canvas);
+}
 
 void releaseCanvas() {
     std::free(state.frame.pixels);
     state = State{};
 }
 
-Image canvasImage() { return state.canvas; }
-FrameBuffer frameBuffer() { return state.frame; }
+Image canvasImage() {
+    return state.canvas;
+}
+FrameBuffer frameBuffer() {
+    return state.frame;
+}
 
 } // namespace canvas

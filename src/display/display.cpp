@@ -3,8 +3,12 @@
 
 namespace display {
 
-std::int32_t openDisplay(const char*, std::int32_t, std::int32_t) { return 1; }
-std::int32_t presentFrame(const canvas::PixelWord*) { return 1; }
+std::int32_t openDisplay(const char*, std::int32_t, std::int32_t) {
+    return 1;
+}
+std::int32_t presentFrame(const canvas::PixelWord*) {
+    return 1;
+}
 void closeDisplay() {}
 
 } // namespace display

@@ -15,7 +15,9 @@ void realMessageBox(const char* text, const char* caption) {
         std::fprintf(stderr, "%s\n", text);
 }
 
-void realExit(int code) { std::exit(code); }
+void realExit(int code) {
+    std::exit(code);
+}
 
 struct State {
     MessageBoxHandler messageBox = realMessageBox;
@@ -29,7 +31,9 @@ State& state() {
 
 } // namespace
 
-void showMessageBox(const char* text, const char* caption) { state().messageBox(text, caption); }
+void showMessageBox(const char* text, const char* caption) {
+    state().messageBox(text, caption);
+}
 
 MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler) {
     MessageBoxHandler old = state().messageBox;
@@ -37,14 +41,20 @@ MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler) {
     return old;
 }
 
-void sleepMs(std::uint32_t milliseconds) { SDL_Delay(milliseconds); }
+void sleepMs(std::uint32_t milliseconds) {
+    SDL_Delay(milliseconds);
+}
 
-std::int64_t counterNow() { return static_cast<std::int64_t>(SDL_GetPerformanceCounter()); }
+std::int64_t counterNow() {
+    return static_cast<std::int64_t>(SDL_GetPerformanceCounter());
+}
 std::int64_t counterFrequency() {
     return static_cast<std::int64_t>(SDL_GetPerformanceFrequency());
 }
 
-void addBeforeExitHook(ExitHook hook) { state().hooks.push_back(hook); }
+void addBeforeExitHook(ExitHook hook) {
+    state().hooks.push_back(hook);
+}
 
 ExitHandler setExitHandler(ExitHandler handler) {
     ExitHandler old = state().exit;

@@ -5,7 +5,9 @@
 
 namespace show {
 
-CounterSource platformCounter() { return {platform::counterNow, platform::counterFrequency()}; }
+CounterSource platformCounter() {
+    return {platform::counterNow, platform::counterFrequency()};
+}
 
 void startClock(FrameClock& clock, CounterSource counter) {
     clock.secondsPerTick = 1.0 / static_cast<double>(counter.frequency);

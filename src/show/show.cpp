@@ -11,10 +11,10 @@
 namespace show {
 namespace {
 
-constexpr float kMiddleCues[] = {0,   31,  33,  35,  40,  42,  44,  102, 104, 106, 111,
-                                 113, 115, 135, 137, 139, 144, 146, 148, 169, 171, 173,
+constexpr float kMiddleCues[] = {0,   31,  33,  35,  40,  42,  44,  102, 104,   106, 111,
+                                 113, 115, 135, 137, 139, 144, 146, 148, 169,   171, 173,
                                  175, 177, 179, 181, 183, 185, 187, 189, 200000};
-constexpr float kRightCues[] = {30,  32,  34,  101, 103, 105, 134, 136, 138, 168, 170,
+constexpr float kRightCues[] = {30,  32,  34,  101, 103, 105, 134, 136, 138, 168,   170,
                                 172, 174, 176, 178, 180, 182, 184, 186, 188, 200000};
 constexpr float kLeftCues[] = {39, 41, 43, 110, 112, 114, 143, 145, 147, 20000};
 constexpr float kLyric1Cues[] = {7, 20000};
@@ -23,9 +23,8 @@ constexpr float kLyric3Cues[] = {47, 118, 151, 20000};
 constexpr float kLyric4Cues[] = {78, 20000};
 constexpr float kLyric5Cues[] = {168, 20000};
 
-constexpr const float* kCueTables[kCueCount] = {kMiddleCues, kRightCues,  kLeftCues,
-                                                kLyric1Cues, kLyric2Cues, kLyric3Cues,
-                                                kLyric4Cues, kLyric5Cues};
+constexpr const float* kCueTables[kCueCount] = {kMiddleCues, kRightCues,  kLeftCues,   kLyric1Cues,
+                                                kLyric2Cues, kLyric3Cues, kLyric4Cues, kLyric5Cues};
 
 constexpr float kGreetsFrom = 168.0f;
 constexpr float kCreditsFrom = 173.0f;
@@ -94,10 +93,10 @@ Pictures picturesFromLoadOrder(const canvas::Image (&images)[11]) {
     p.sunset = images[3];
     p.greets = images[4];
     p.credits = images[5];
-    p.lyric[2] = images[6]; // refreng_1
-    p.lyric[3] = images[7]; // refreng_2
-    p.lyric[1] = images[8]; // vers_1
-    p.lyric[4] = images[9]; // vers_2
+    p.lyric[2] = images[6];  // refreng_1
+    p.lyric[3] = images[7];  // refreng_2
+    p.lyric[1] = images[8];  // vers_1
+    p.lyric[4] = images[9];  // vers_2
     p.lyric[5] = images[10]; // mange_hoyre
     return p;
 }
@@ -120,7 +119,9 @@ bool stepShow(ShowState& s, float delta, const Pictures& pictures, canvas::Image
     return !(s.showTime > kShowLength);
 }
 
-canvas::Image loadPicture(const char* name) { return assets::decodePng(assets::loadFile(name)); }
+canvas::Image loadPicture(const char* name) {
+    return assets::decodePng(assets::loadFile(name));
+}
 
 int runShow() {
     if (!display::openDisplay("KVA", kWidth, kHeight)) return 0;
