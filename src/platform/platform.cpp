@@ -15,6 +15,10 @@ void realMessageBox(const char* text, const char* caption) {
         std::fprintf(stderr, "%s\n", text);
 }
 
+void realSleep(std::uint32_t milliseconds) {
+    SDL_Delay(milliseconds);
+}
+
 void realExit(int code) {
     std::exit(code);
 }
@@ -22,6 +26,7 @@ void realExit(int code) {
 struct State {
     MessageBoxHandler messageBox = realMessageBox;
     ExitHandler exit = realExit;
+    SleepHandler sleep = realSleep;
     std::vector<ExitHook> hooks;
 };
 State& state() {
@@ -42,7 +47,13 @@ MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler) {
 }
 
 void sleepMs(std::uint32_t milliseconds) {
-    SDL_Delay(milliseconds);
+    state().sleep(milliseconds);
+}
+
+SleepHandler setSleepHandler(SleepHandler handler) {
+    SleepHandler old = state().sleep;
+    state().sleep = handler ? handler : realSleep;
+    return old;
 }
 
 std::int64_t counterNow() {

@@ -14,6 +14,9 @@ void showMessageBox(const char* text, const char* caption);
 MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler);
 
 void sleepMs(std::uint32_t milliseconds);
+// Tests swap the sleep to observe it; passing nullptr restores the real one.
+using SleepHandler = void (*)(std::uint32_t milliseconds);
+SleepHandler setSleepHandler(SleepHandler handler);
 
 // Monotonic high-resolution counter and its frequency in counts per second.
 std::int64_t counterNow();
