@@ -1,72 +1,124 @@
-// convert.cpp -- plain per-pixel row converters and the selection table.
+// convert.cpp -- the plain per-pixel converters, the choice of the fastest
+// path once at start-up, and the selection table.
 #include "display/convert.h"
+#include "display/convert_pixel.h"
 
 #include <cstring>
 
 namespace display {
+
+namespace pixel {
+
+using canvas::PixelWord;
+
+void scalarRgb32(const PixelWord* src, void* dst, std::int32_t count) {
+    if (count > 0) std::memcpy(dst, src, std::size_t(count) * 4);
+}
+void scalarBgr32(const PixelWord* src, void* dst, std::int32_t count) {
+    auto* out = static_cast<unsigned char*>(dst);
+    for (std::int32_t i = 0; i < count; ++i) putBgr32(out + 4 * i, src[i]);
+}
+void scalarRgb24(const PixelWord* src, void* dst, std::int32_t count) {
+    auto* out = static_cast<unsigned char*>(dst);
+    for (std::int32_t i = 0; i < count; ++i) putRgb24(out + 3 * i, src[i]);
+}
+void scalarBgr24(const PixelWord* src, void* dst, std::int32_t count) {
+    auto* out = static_cast<unsigned char*>(dst);
+    for (std::int32_t i = 0; i < count; ++i) putBgr24(out + 3 * i, src[i]);
+}
+
+namespace {
+template <std::uint16_t (*Pack)(PixelWord)>
+void scalar16(const PixelWord* src, void* dst, std::int32_t count) {
+    auto* out = static_cast<unsigned char*>(dst);
+    for (std::int32_t i = 0; i < count; ++i) put16(out + 2 * i, Pack(src[i]));
+}
+} // namespace
+
+void scalarRgb565(const PixelWord* s, void* d, std::int32_t n) {
+    scalar16<rgb565>(s, d, n);
+}
+void scalarBgr565(const PixelWord* s, void* d, std::int32_t n) {
+    scalar16<bgr565>(s, d, n);
+}
+void scalarRgb555(const PixelWord* s, void* d, std::int32_t n) {
+    scalar16<rgb555>(s, d, n);
+}
+void scalarBgr555(const PixelWord* s, void* d, std::int32_t n) {
+    scalar16<bgr555>(s, d, n);
+}
+
+} // namespace pixel
+
 namespace {
 
-std::uint16_t pack565(std::uint32_t hi, std::uint32_t g, std::uint32_t lo) {
-    return static_cast<std::uint16_t>(((hi >> 3) << 11) | ((g >> 2) << 5) | (lo >> 3));
-}
-std::uint16_t pack555(std::uint32_t hi, std::uint32_t g, std::uint32_t lo) {
-    return static_cast<std::uint16_t>(((hi >> 3) << 10) | ((g >> 3) << 5) | (lo >> 3));
-}
-template <std::uint16_t (*Pack)(std::uint32_t, std::uint32_t, std::uint32_t), bool RedHigh>
-void convert16(const canvas::PixelWord* src, void* dst, std::int32_t count) {
-    auto* out = static_cast<unsigned char*>(dst);
-    for (std::int32_t i = 0; i < count; ++i) {
-        const std::uint32_t p = src[i], r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
-        const std::uint16_t v = RedHigh ? Pack(r, g, b) : Pack(b, g, r);
-        out[2 * i] = static_cast<unsigned char>(v);
-        out[2 * i + 1] = static_cast<unsigned char>(v >> 8);
+using pixel::kLayoutCount;
+using pixel::Layout;
+
+constexpr RowConverter kScalar[kLayoutCount] = {
+    pixel::scalarRgb32,  pixel::scalarBgr32,  pixel::scalarRgb24,  pixel::scalarBgr24,
+    pixel::scalarRgb565, pixel::scalarBgr565, pixel::scalarRgb555, pixel::scalarBgr555,
+};
+constexpr RowConverter kPublic[kLayoutCount] = {
+    convertRgb32,  convertBgr32,  convertRgb24,  convertBgr24,
+    convertRgb565, convertBgr565, convertRgb555, convertBgr555,
+};
+
+// Filled once, before main, with each layout's widest path.
+struct State {
+    ConvertPaths paths[kLayoutCount];
+    RowConverter best[kLayoutCount];
+};
+
+State detect() {
+    State s{};
+    for (int i = 0; i < kLayoutCount; ++i) {
+        s.paths[i] = {kScalar[i], pixel::avx2Converter(static_cast<Layout>(i))};
+        s.best[i] = s.paths[i].avx2 ? s.paths[i].avx2 : s.paths[i].scalar;
     }
+    return s;
+}
+
+const State state = detect();
+
+// A converter called by another start-up initializer before this one ran
+// still gets the plain path.
+inline void run(Layout layout, const canvas::PixelWord* src, void* dst, std::int32_t count) {
+    const int i = static_cast<int>(layout);
+    (state.best[i] ? state.best[i] : kScalar[i])(src, dst, count);
 }
 
 } // namespace
 
-void convertRgb32(const canvas::PixelWord* src, void* dst, std::int32_t count) {
-    if (count > 0) std::memcpy(dst, src, std::size_t(count) * 4);
+void convertRgb32(const canvas::PixelWord* s, void* d, std::int32_t n) {
+    run(Layout::rgb32, s, d, n);
 }
-void convertBgr32(const canvas::PixelWord* src, void* dst, std::int32_t count) {
-    auto* out = static_cast<unsigned char*>(dst);
-    for (std::int32_t i = 0; i < count; ++i) {
-        const std::uint32_t p = src[i];
-        out[4 * i] = static_cast<unsigned char>(p >> 16);
-        out[4 * i + 1] = static_cast<unsigned char>(p >> 8);
-        out[4 * i + 2] = static_cast<unsigned char>(p);
-        out[4 * i + 3] = 0;
-    }
+void convertBgr32(const canvas::PixelWord* s, void* d, std::int32_t n) {
+    run(Layout::bgr32, s, d, n);
 }
-void convertRgb24(const canvas::PixelWord* src, void* dst, std::int32_t count) {
-    auto* out = static_cast<unsigned char*>(dst);
-    for (std::int32_t i = 0; i < count; ++i) {
-        const std::uint32_t p = src[i];
-        out[3 * i] = static_cast<unsigned char>(p);
-        out[3 * i + 1] = static_cast<unsigned char>(p >> 8);
-        out[3 * i + 2] = static_cast<unsigned char>(p >> 16);
-    }
+void convertRgb24(const canvas::PixelWord* s, void* d, std::int32_t n) {
+    run(Layout::rgb24, s, d, n);
 }
-void convertBgr24(const canvas::PixelWord* src, void* dst, std::int32_t count) {
-    auto* out = static_cast<unsigned char*>(dst);
-    for (std::int32_t i = 0; i < count; ++i) {
-        const std::uint32_t p = src[i];
-        out[3 * i] = static_cast<unsigned char>(p >> 16);
-        out[3 * i + 1] = static_cast<unsigned char>(p >> 8);
-        out[3 * i + 2] = static_cast<unsigned char>(p);
-    }
+void convertBgr24(const canvas::PixelWord* s, void* d, std::int32_t n) {
+    run(Layout::bgr24, s, d, n);
 }
 void convertRgb565(const canvas::PixelWord* s, void* d, std::int32_t n) {
-    convert16<pack565, true>(s, d, n);
+    run(Layout::rgb565, s, d, n);
 }
 void convertBgr565(const canvas::PixelWord* s, void* d, std::int32_t n) {
-    convert16<pack565, false>(s, d, n);
+    run(Layout::bgr565, s, d, n);
 }
 void convertRgb555(const canvas::PixelWord* s, void* d, std::int32_t n) {
-    convert16<pack555, true>(s, d, n);
+    run(Layout::rgb555, s, d, n);
 }
 void convertBgr555(const canvas::PixelWord* s, void* d, std::int32_t n) {
-    convert16<pack555, false>(s, d, n);
+    run(Layout::bgr555, s, d, n);
+}
+
+ConvertPaths convertPaths(RowConverter converter) {
+    for (int i = 0; i < kLayoutCount; ++i)
+        if (kPublic[i] == converter) return state.paths[i];
+    return {nullptr, nullptr};
 }
 
 RowConverter selectRowConverter(std::uint32_t bitCount, std::uint32_t redMask,

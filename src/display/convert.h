@@ -24,4 +24,14 @@ void convertBgr555(const canvas::PixelWord* src, void* dst, std::int32_t count);
 RowConverter selectRowConverter(std::uint32_t bitCount, std::uint32_t redMask,
                                 std::uint32_t greenMask, std::uint32_t blueMask);
 
+// The individual paths behind one of the eight converters, for tests and
+// benchmarks; the converter itself runs the fastest the processor has. A
+// path the processor or the build lacks is null; anything but one of the
+// eight converters gives all null.
+struct ConvertPaths {
+    RowConverter scalar;
+    RowConverter avx2;
+};
+ConvertPaths convertPaths(RowConverter converter);
+
 } // namespace display
