@@ -16,61 +16,71 @@ void blendRowScalar(PixelWord* dst, const PixelWord* src, std::int32_t count) {
 }
 
 #ifdef KVA_X86
-// Each half of a register widens two or four pixels to 16-bit lanes; the
-// alpha lane is spread over its pixel's four lanes with two shuffles.
-__attribute__((target("avx2"))) inline __m256i blendHalf256(__m256i d, __m256i s) {
-    const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s, 0xFF), 0xFF);
+// The blue/red bytes and the green/alpha bytes of each pixel are split into
+// two sets of 16-bit lanes (even and odd bytes), so every product fits a lane
+// and four multiplies serve eight pixels. The odd set keeps its bytes in the
+// high half of each lane, where the shift by 8 leaves them anyway.
+#define KVA_ALPHA_SHUFFLE 0xFF0FFF0F, 0xFF0BFF0B, 0xFF07FF07, 0xFF03FF03
+
+__attribute__((target("avx2"))) inline __m256i blend8(__m256i d, __m256i s) {
+    const __m256i even = _mm256_set1_epi32(0x00FF00FF);
+    const __m256i high = _mm256_set1_epi16(static_cast<short>(0xFF00));
+    const __m256i a =
+        _mm256_shuffle_epi8(s, _mm256_set_epi32(KVA_ALPHA_SHUFFLE, KVA_ALPHA_SHUFFLE));
     const __m256i ia = _mm256_sub_epi16(_mm256_set1_epi16(255), a);
-    const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(d, ia), _mm256_mullo_epi16(s, a));
-    return _mm256_srli_epi16(sum, 8);
+    const __m256i lo = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(d, even), ia),
+                                        _mm256_mullo_epi16(_mm256_and_si256(s, even), a));
+    const __m256i hi = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(d, 8), ia),
+                                        _mm256_mullo_epi16(_mm256_srli_epi16(s, 8), a));
+    return _mm256_or_si256(_mm256_srli_epi16(lo, 8), _mm256_and_si256(hi, high));
 }
 
 __attribute__((target("avx2"))) void blendRowAvx2(PixelWord* dst, const PixelWord* src,
                                                   std::int32_t count) {
-    const __m256i zero = _mm256_setzero_si256();
+    // Two groups an iteration: both loads issue before the multiplies start.
     std::int32_t j = 0;
+    for (; j + 16 <= count; j += 16) {
+        auto* d = reinterpret_cast<__m256i*>(dst + j);
+        const auto* s = reinterpret_cast<const __m256i*>(src + j);
+        const __m256i s0 = _mm256_loadu_si256(s), d0 = _mm256_loadu_si256(d);
+        const __m256i s1 = _mm256_loadu_si256(s + 1), d1 = _mm256_loadu_si256(d + 1);
+        _mm256_storeu_si256(d, blend8(d0, s0));
+        _mm256_storeu_si256(d + 1, blend8(d1, s1));
+    }
     for (; j + 8 <= count; j += 8) {
         const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + j));
         const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + j));
-        const __m256i lo =
-            blendHalf256(_mm256_unpacklo_epi8(d, zero), _mm256_unpacklo_epi8(s, zero));
-        const __m256i hi =
-            blendHalf256(_mm256_unpackhi_epi8(d, zero), _mm256_unpackhi_epi8(s, zero));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + j), _mm256_packus_epi16(lo, hi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + j), blend8(d, s));
     }
     blendRowScalar(dst + j, src + j, count - j);
 }
 
-__attribute__((target("avx512bw"))) inline __m512i blendHalf512(__m512i d, __m512i s) {
-    const __m512i a = _mm512_shufflehi_epi16(_mm512_shufflelo_epi16(s, 0xFF), 0xFF);
+__attribute__((target("avx512bw"))) inline __m512i blend16(__m512i d, __m512i s) {
+    const __m512i even = _mm512_set1_epi32(0x00FF00FF);
+    const __m512i high = _mm512_set1_epi16(static_cast<short>(0xFF00));
+    const __m512i a = _mm512_shuffle_epi8(s, _mm512_set4_epi32(KVA_ALPHA_SHUFFLE));
     const __m512i ia = _mm512_sub_epi16(_mm512_set1_epi16(255), a);
-    const __m512i sum = _mm512_add_epi16(_mm512_mullo_epi16(d, ia), _mm512_mullo_epi16(s, a));
-    return _mm512_srli_epi16(sum, 8);
+    const __m512i lo = _mm512_add_epi16(_mm512_mullo_epi16(_mm512_and_si512(d, even), ia),
+                                        _mm512_mullo_epi16(_mm512_and_si512(s, even), a));
+    const __m512i hi = _mm512_add_epi16(_mm512_mullo_epi16(_mm512_srli_epi16(d, 8), ia),
+                                        _mm512_mullo_epi16(_mm512_srli_epi16(s, 8), a));
+    return _mm512_or_si512(_mm512_srli_epi16(lo, 8), _mm512_and_si512(hi, high));
 }
 
 __attribute__((target("avx512bw"))) void blendRowAvx512(PixelWord* dst, const PixelWord* src,
                                                         std::int32_t count) {
-    const __m512i zero = _mm512_setzero_si512();
     std::int32_t j = 0;
     for (; j + 16 <= count; j += 16) {
         const __m512i s = _mm512_loadu_si512(src + j);
         const __m512i d = _mm512_loadu_si512(dst + j);
-        const __m512i lo =
-            blendHalf512(_mm512_unpacklo_epi8(d, zero), _mm512_unpacklo_epi8(s, zero));
-        const __m512i hi =
-            blendHalf512(_mm512_unpackhi_epi8(d, zero), _mm512_unpackhi_epi8(s, zero));
-        _mm512_storeu_si512(dst + j, _mm512_packus_epi16(lo, hi));
+        _mm512_storeu_si512(dst + j, blend16(d, s));
     }
     // The tail: one masked group, so short rows stay in vector registers too.
     if (j < count) {
         const __mmask16 m = static_cast<__mmask16>((1u << (count - j)) - 1);
         const __m512i s = _mm512_maskz_loadu_epi32(m, src + j);
         const __m512i d = _mm512_maskz_loadu_epi32(m, dst + j);
-        const __m512i lo =
-            blendHalf512(_mm512_unpacklo_epi8(d, zero), _mm512_unpacklo_epi8(s, zero));
-        const __m512i hi =
-            blendHalf512(_mm512_unpackhi_epi8(d, zero), _mm512_unpackhi_epi8(s, zero));
-        _mm512_mask_storeu_epi32(dst + j, m, _mm512_packus_epi16(lo, hi));
+        _mm512_mask_storeu_epi32(dst + j, m, blend16(d, s));
     }
 }
 #endif
