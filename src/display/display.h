@@ -3,12 +3,15 @@
 #pragma once
 
 #include "canvas/canvas.h"
+#include "display/output.h"
 
 #include <cstdint>
 
 namespace display {
 
-// 1 when the display is ready, 0 on any failure.
+// 1 when the display is ready. On a failure: 0, with one line on standard
+// error naming the step and the output layer's reason; nothing set up so far
+// is undone.
 std::int32_t openDisplay(const char* className, std::int32_t width, std::int32_t height);
 
 // Pumps window messages (Escape or a close request end the process here),
@@ -16,6 +19,12 @@ std::int32_t openDisplay(const char* className, std::int32_t width, std::int32_t
 // 1 when shown or skipped while inactive, 0 when the lock failed.
 std::int32_t presentFrame(const canvas::PixelWord* frameBuffer);
 
+// Releases what set-up created, in reverse order of dependence; safe after a
+// failed or partial set-up.
 void closeDisplay();
+
+// The window procedure: activation, cursor, Escape and close requests (those
+// two close the display and end the process with code 0).
+std::intptr_t displayWindowProc(const WindowMessage& message);
 
 } // namespace display
