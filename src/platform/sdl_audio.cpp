@@ -1,0 +1,356 @@
+// sdl_audio.cpp -- the audio library over SDL2: output device or offline
+// rendering, the channel table, the mixer with its slides, and the clock.
+#include "platform/sdl_audio.h"
+#include "music/audio.h"
+#include "platform/platform.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace audio {
+namespace detail {
+namespace {
+
+// Value now, then one output frame further along the slide.
+bool stepSlide(Slide& s, double& value) {
+    if (!s.active) return false;
+    ++s.done;
+    if (s.done >= s.total) {
+        value = s.to;
+        s.active = false;
+        return true; // finished at this frame
+    }
+    value = s.from + (s.to - s.from) * static_cast<double>(s.done) / static_cast<double>(s.total);
+    return false;
+}
+
+void stopChannel(Channel& c) {
+    c.playing = false;
+    c.rateSlide.active = c.volumeSlide.active = c.panSlide.active = false;
+    c.stopWhenFaded = false;
+}
+
+void refill(Channel& c) {
+    const auto whole = static_cast<std::int32_t>(c.position);
+    const std::int32_t dropped = std::min(whole, c.bufferFrames);
+    const std::int32_t kept = c.bufferFrames - dropped;
+    float* buf = c.buffer.get();
+    std::memmove(buf, buf + 2 * dropped, sizeof(float) * 2 * static_cast<std::size_t>(kept));
+    c.position -= dropped;
+    c.bufferFrames = kept;
+    std::int32_t n = c.source->read(buf + 2 * kept, kChannelBufferFrames - kept);
+    if (n == 0 && c.loop && !c.source->loopsItself() && c.source->rewind())
+        n = c.source->read(buf + 2 * kept, kChannelBufferFrames - kept);
+    if (n <= 0) c.exhausted = true;
+    c.bufferFrames += std::max(n, 0);
+}
+
+// Makes the frames around the read position available; false at the end.
+bool haveFrames(Channel& c) {
+    while (static_cast<std::int32_t>(c.position) + 1 >= c.bufferFrames && !c.exhausted) refill(c);
+    return static_cast<std::int32_t>(c.position) < c.bufferFrames;
+}
+
+void mixFrame(Channel& c, float* out, double step) {
+    if (!haveFrames(c)) {
+        stopChannel(c);
+        return;
+    }
+    const auto i = static_cast<std::int32_t>(c.position);
+    const auto f = static_cast<float>(c.position - i);
+    const float* a = c.buffer.get() + 2 * i;
+    const float zero[2] = {0.0f, 0.0f};
+    const float* b = i + 1 < c.bufferFrames ? a + 2 : zero;
+    const auto gain = static_cast<float>(c.volume);
+    const float left = c.pan > 0.0 ? gain * static_cast<float>(1.0 - c.pan) : gain;
+    const float right = c.pan < 0.0 ? gain * static_cast<float>(1.0 + c.pan) : gain;
+    out[0] += (a[0] + (b[0] - a[0]) * f) * left;
+    out[1] += (a[1] + (b[1] - a[1]) * f) * right;
+    c.position += step;
+}
+
+void stepSlides(Channel& c) {
+    stepSlide(c.rateSlide, c.rate);
+    stepSlide(c.panSlide, c.pan);
+    if (stepSlide(c.volumeSlide, c.volume) && c.stopWhenFaded) stopChannel(c);
+}
+
+} // namespace
+
+void startSlide(Slide& slide, double& value, double target, std::int64_t frames) {
+    if (frames <= 0) {
+        value = target;
+        slide.active = false;
+        return;
+    }
+    slide = Slide{true, value, target, frames, 0};
+}
+
+void mixChannel(Channel& c, float* out, std::int32_t frames, std::uint32_t outputRate) {
+    const double perOutputFrame = 1.0 / static_cast<double>(outputRate);
+    for (std::int32_t i = 0; i < frames; ++i) {
+        if (c.playing) mixFrame(c, out + 2 * i, c.rate * perOutputFrame);
+        stepSlides(c);
+    }
+}
+
+} // namespace detail
+
+namespace {
+
+using detail::Channel;
+
+constexpr std::uint32_t kMinRate = 100, kMaxRate = 100000;
+
+struct State {
+    bool offline = false;
+    bool initialised = false;
+    bool hookAdded = false;
+    bool sdlAudio = false;
+    SDL_AudioDeviceID device = 0;
+    std::uint32_t rate = kOutputRate;
+    std::vector<std::unique_ptr<Channel>> channels;
+    Handle lastHandle = 0;
+    std::int64_t frames = 0;
+    std::uint64_t waitRemainder = 0; // thousandths of a frame
+    std::vector<float> capture;
+
+    // The device goes first: its thread reads the channels.
+    ~State() { closeDevice(); }
+
+    void closeDevice() {
+        if (device) SDL_CloseAudioDevice(device);
+        device = 0;
+        if (sdlAudio) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        sdlAudio = false;
+    }
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+// Holds the audio thread off the channels while the main thread changes them.
+class DeviceLock {
+  public:
+    DeviceLock() : device_(state().device) {
+        if (device_) SDL_LockAudioDevice(device_);
+    }
+    ~DeviceLock() {
+        if (device_) SDL_UnlockAudioDevice(device_);
+    }
+    DeviceLock(const DeviceLock&) = delete;
+    DeviceLock& operator=(const DeviceLock&) = delete;
+
+  private:
+    SDL_AudioDeviceID device_;
+};
+
+void mixAll(float* out, std::int32_t frames) {
+    State& s = state();
+    std::fill_n(out, 2 * static_cast<std::size_t>(frames), 0.0f);
+    for (auto& c : s.channels) detail::mixChannel(*c, out, frames, s.rate);
+    for (std::int32_t i = 0; i < 2 * frames; ++i) out[i] = std::clamp(out[i], -1.0f, 1.0f);
+    s.frames += frames;
+}
+
+void SDLCALL deviceCallback(void*, Uint8* stream, int length) {
+    mixAll(reinterpret_cast<float*>(stream), length / static_cast<int>(2 * sizeof(float)));
+}
+
+bool openDevice(State& s) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+    s.sdlAudio = true;
+    SDL_AudioSpec want{};
+    want.freq = static_cast<int>(s.rate);
+    want.format = AUDIO_F32SYS;
+    want.channels = 2;
+    want.samples = 1024;
+    want.callback = deviceCallback;
+    SDL_AudioSpec have{};
+    s.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (!s.device) {
+        s.closeDevice();
+        return false;
+    }
+    SDL_PauseAudioDevice(s.device, 0);
+    return true;
+}
+
+Channel* find(Handle h) {
+    if (h == 0) return nullptr;
+    for (auto& c : state().channels)
+        if (c->handle == h) return c.get();
+    return nullptr;
+}
+
+Handle addChannel(std::unique_ptr<detail::Source> source, bool isStream) {
+    State& s = state();
+    auto c = std::make_unique<Channel>();
+    if (++s.lastHandle == 0) ++s.lastHandle; // 0 is never a handle
+    c->handle = s.lastHandle;
+    c->isStream = isStream;
+    c->rate = source->rate();
+    c->source = std::move(source);
+    c->buffer = std::make_unique<float[]>(2 * detail::kChannelBufferFrames);
+    const Handle h = c->handle;
+    DeviceLock lock;
+    s.channels.push_back(std::move(c));
+    return h;
+}
+
+void restart(Channel& c) {
+    c.source->rewind();
+    c.bufferFrames = 0;
+    c.position = 0.0;
+    c.exhausted = false;
+}
+
+std::int64_t slideFrames(std::uint32_t milliseconds) {
+    return (static_cast<std::int64_t>(milliseconds) * state().rate + 500) / 1000;
+}
+
+} // namespace
+
+bool setOfflineOutput(bool offline) {
+    State& s = state();
+    if (s.initialised) return false;
+    s.offline = offline;
+    s.frames = 0;
+    s.waitRemainder = 0;
+    return true;
+}
+
+bool offlineOutput() {
+    return state().offline;
+}
+
+bool init(std::int32_t device, std::uint32_t frequency) {
+    State& s = state();
+    if (!s.hookAdded) platform::addBeforeExitHook(stopNow);
+    s.hookAdded = true;
+    if (s.initialised || device != kDefaultDevice || frequency < 8000 || frequency > 192000)
+        return false;
+    s.rate = frequency;
+    if (!s.offline && !openDevice(s)) return false;
+    s.initialised = true;
+    s.frames = 0;
+    s.waitRemainder = 0;
+    return true;
+}
+
+Handle streamFromMemory(const void* data, std::uint32_t length, std::uint32_t flags) {
+    if (!state().initialised) return 0;
+    auto source = detail::openMp3(static_cast<const std::uint8_t*>(data), length,
+                                  (flags & kStreamPrescan) != 0);
+    return source ? addChannel(std::move(source), true) : 0;
+}
+
+Handle moduleFromMemory(const void* data, std::uint32_t length, std::uint32_t flags) {
+    if (!state().initialised) return 0;
+    auto source = detail::openModule(static_cast<const std::uint8_t*>(data), length, state().rate,
+                                     (flags & kModuleLoop) != 0);
+    return source ? addChannel(std::move(source), false) : 0;
+}
+
+bool start() {
+    State& s = state();
+    if (!s.initialised) return false;
+    if (s.device) SDL_PauseAudioDevice(s.device, 0);
+    return true;
+}
+
+bool playStream(Handle stream, bool flush, std::uint32_t flags) {
+    Channel* c = find(stream);
+    if (!c || !c->isStream) return false;
+    DeviceLock lock;
+    if (flush || (c->exhausted && !c->playing)) restart(*c);
+    c->loop = (flags & kStreamLoop) != 0;
+    c->playing = true;
+    return true;
+}
+
+bool playModule(Handle module) {
+    Channel* c = find(module);
+    if (!c || c->isStream) return false;
+    DeviceLock lock;
+    if (c->exhausted && !c->playing) restart(*c);
+    c->playing = true;
+    return true;
+}
+
+bool slideAttributes(Handle channel, std::int32_t frequency, std::int32_t volume, std::int32_t pan,
+                     std::uint32_t milliseconds) {
+    Channel* c = find(channel);
+    if (!c) return false;
+    const std::int64_t frames = slideFrames(milliseconds);
+    DeviceLock lock;
+    if (frequency != kLeaveFrequency) {
+        const auto hz =
+            static_cast<double>(std::clamp<std::int64_t>(frequency, kMinRate, kMaxRate));
+        detail::startSlide(c->rateSlide, c->rate, hz, frames);
+    }
+    if (volume != kLeaveVolume) {
+        c->stopWhenFaded = volume == kFadeAndStop;
+        const double target = c->stopWhenFaded ? 0.0 : std::clamp(volume, 0, 100) / 100.0;
+        detail::startSlide(c->volumeSlide, c->volume, target, frames);
+        if (c->stopWhenFaded && frames <= 0) detail::stopChannel(*c);
+    }
+    if (pan != kLeavePan)
+        detail::startSlide(c->panSlide, c->pan, std::clamp(pan, -100, 100) / 100.0, frames);
+    return true;
+}
+
+bool isSliding(Handle channel) {
+    Channel* c = find(channel);
+    if (!c) return false;
+    DeviceLock lock;
+    return c->rateSlide.active || c->volumeSlide.active || c->panSlide.active;
+}
+
+void wait(std::uint32_t milliseconds) {
+    State& s = state();
+    if (!s.offline) {
+        platform::sleepMs(milliseconds);
+        return;
+    }
+    const std::uint64_t thousandths = std::uint64_t{milliseconds} * s.rate + s.waitRemainder;
+    const auto frames = static_cast<std::int32_t>(thousandths / 1000);
+    s.waitRemainder = thousandths % 1000;
+    const std::size_t old = s.capture.size();
+    s.capture.resize(old + 2 * static_cast<std::size_t>(frames));
+    mixAll(s.capture.data() + old, frames);
+}
+
+void free() {
+    State& s = state();
+    s.closeDevice();
+    s.channels.clear();
+    s.initialised = false;
+}
+
+void stopNow() {
+    state().closeDevice();
+}
+
+std::int32_t renderOffline(float* out, std::int32_t frames) {
+    if (!state().offline || frames <= 0) return 0;
+    mixAll(out, frames);
+    return frames;
+}
+
+std::vector<float> takeOfflineCapture() {
+    std::vector<float> out;
+    out.swap(state().capture);
+    return out;
+}
+
+std::int64_t framesRendered() {
+    DeviceLock lock;
+    return state().frames;
+}
+
+} // namespace audio
