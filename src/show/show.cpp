@@ -124,7 +124,7 @@ canvas::Image loadPicture(const char* name) {
 }
 
 int runShow() {
-    if (!display::openDisplay("KVA", kWidth, kHeight)) return 0;
+    if (!display::openDisplay("KVA", kWidth, kHeight)) return 1; // the display said why
     canvas::createCanvas(kWidth, kHeight, kHeight);
     canvas::clearCanvas();
 
