@@ -86,10 +86,10 @@ class SdlOutput final : public display::OutputLayer {
 
     void registerWindowClass(const char*, display::WindowProc) override {}
 
-    // Hidden until the surfaces are made; fullscreen sets the real size.
+    // Hidden and windowed until the mode is known and the surfaces are made.
     Handle createWindow(const char*, const char* title) override {
         window_ = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1,
-                                   SDL_WINDOW_HIDDEN | SDL_WINDOW_FULLSCREEN);
+                                   SDL_WINDOW_HIDDEN);
         if (!window_) return failed(SDL_GetError());
         pending_.push_back(WindowMessage{windowHandle(), MessageKind::SetCursor, 0, 0});
         return windowHandle();
@@ -98,9 +98,7 @@ class SdlOutput final : public display::OutputLayer {
     bool setExclusiveFullscreen(Handle displayObject, Handle window) override {
         if (!displayObject || !window || window != windowHandle())
             return refused("the window was not created");
-        if (SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN) != 0)
-            return refused(SDL_GetError());
-        return true;
+        return true; // the window goes fullscreen when it is shown, in the chosen mode
     }
 
     bool setDisplayMode(Handle, std::int32_t width, std::int32_t height,
@@ -249,6 +247,9 @@ bool SdlOutput::setDisplayMode(Handle, std::int32_t width, std::int32_t height,
         return false;
     }
     if (SDL_SetWindowDisplayMode(window_, &mode) != 0) return refused(SDL_GetError());
+    // Without a window manager nobody else gives the window the screen's size.
+    SDL_SetWindowSize(window_, mode.w, mode.h);
+    SDL_SetWindowPosition(window_, 0, 0);
     width_ = width;
     height_ = height;
     const int hz = mode.refresh_rate > 0 ? mode.refresh_rate : kDefaultRefreshHz;
@@ -261,6 +262,7 @@ Handle SdlOutput::createSurfaces(Handle displayObject, Arrangement arrangement) 
     if (!displayObject || !window_ || !width_) return failed("no display mode is set");
     if (arrangement == Arrangement::TwoBackBuffers)
         return failed("the window surface has one back buffer, not two");
+    if (SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN) != 0) return failed(SDL_GetError());
     SDL_ShowWindow(window_);
     surface_ = SDL_GetWindowSurface(window_);
     if (!surface_) return failed(SDL_GetError());

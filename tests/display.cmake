@@ -1,0 +1,32 @@
+# The display on a real X server: the kva program runs on Xvfb screens of
+# depth 24, 16 and 15 (and a larger one, where it is centred), its screen is
+# grabbed and compared pixel for pixel, and Escape or a close request must end
+# it; with no display it must say why and fail.
+pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
+add_executable(kva_xhelper ${CMAKE_CURRENT_SOURCE_DIR}/x11/kva_xhelper.cpp)
+target_link_libraries(kva_xhelper PRIVATE PkgConfig::X11 PkgConfig::PNG)
+
+# The normal and the sanitizer build run their suites one after the other,
+# so each build keeps its own display numbers.
+if(KVA_SANITIZE)
+  set(kva_x11_display 171)
+else()
+  set(kva_x11_display 151)
+endif()
+
+set(kva_x11_script ${CMAKE_CURRENT_SOURCE_DIR}/x11/display_x11_test.sh)
+foreach(case "depth24 24 640x480 escape" "depth16 16 640x480 close" "depth15 15 640x480 escape"
+             "centred 24 800x600 close")
+  separate_arguments(args UNIX_COMMAND "${case}")
+  list(GET args 0 name)
+  list(SUBLIST args 1 -1 rest)
+  add_test(NAME display_x11_${name}
+    COMMAND bash ${kva_x11_script} $<TARGET_FILE:kva> $<TARGET_FILE:kva_xhelper>
+            ${kva_x11_display} ${rest})
+  set_tests_properties(display_x11_${name} PROPERTIES TIMEOUT 40)
+  math(EXPR kva_x11_display "${kva_x11_display} + 1")
+endforeach()
+
+add_test(NAME display_x11_nodisplay
+  COMMAND bash ${kva_x11_script} $<TARGET_FILE:kva> $<TARGET_FILE:kva_xhelper> - - - nodisplay)
+set_tests_properties(display_x11_nodisplay PROPERTIES TIMEOUT 20)

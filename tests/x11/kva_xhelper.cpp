@@ -1,0 +1,171 @@
+// kva_xhelper.cpp -- helpers for the X display tests: writes the test
+// background, checks an `xwd -root` grab against it, sends a close request.
+//   kva_xhelper picture FILE.png W H   the background pattern as an RGB PNG
+//   kva_xhelper check FILE.xwd W H     the grab shows it centred on black
+//   kva_xhelper close WINDOW-ID        WM_DELETE_WINDOW to that window
+#include <X11/Xlib.h>
+#include <png.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Every channel runs through many values, so that truncation to 5 or 6
+// bits and channel order both show in the grab.
+void patternAt(int x, int y, unsigned& r, unsigned& g, unsigned& b) {
+    r = unsigned(x * 3 + y) & 0xFF;
+    g = unsigned(y * 5 + x / 2) & 0xFF;
+    b = unsigned(x ^ y) & 0xFF;
+}
+
+int writePicture(const char* path, int w, int h) {
+    FILE* f = std::fopen(path, "wb");
+    if (!f) return 2;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        std::fclose(f);
+        return 2;
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<png_byte> row(std::size_t(w) * 3);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            unsigned r, g, b;
+            patternAt(x, y, r, g, b);
+            row[std::size_t(x) * 3] = png_byte(r);
+            row[std::size_t(x) * 3 + 1] = png_byte(g);
+            row[std::size_t(x) * 3 + 2] = png_byte(b);
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+    return 0;
+}
+
+// The fields of an XWD header used here; the header is big-endian.
+struct Xwd {
+    std::uint32_t headerSize = 0, width = 0, height = 0, byteOrder = 0, bitsPerPixel = 0;
+    std::uint32_t bytesPerLine = 0, redMask = 0, greenMask = 0, blueMask = 0, colourCount = 0;
+    std::uint32_t bytesPerPixel = 0;
+    std::vector<unsigned char> data;
+};
+
+std::uint32_t be32(const unsigned char* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+bool readXwd(const char* path, Xwd& x) {
+    std::ifstream in(path, std::ios::binary);
+    x.data.assign(std::istreambuf_iterator<char>(in), {});
+    if (x.data.size() < 100) return false;
+    const unsigned char* h = x.data.data();
+    auto field = [&](int i) { return be32(h + 4 * i); };
+    x.headerSize = field(0);
+    x.width = field(4);
+    x.height = field(5);
+    x.byteOrder = field(7);
+    x.bitsPerPixel = field(11);
+    x.bytesPerLine = field(12);
+    x.redMask = field(14);
+    x.greenMask = field(15);
+    x.blueMask = field(16);
+    x.colourCount = field(19);
+    const std::size_t start = std::size_t(x.headerSize) + std::size_t(x.colourCount) * 12;
+    // A grab composed from windows of several visuals can claim 24 bits per
+    // pixel for 4-byte pixels; the row length tells the truth.
+    x.bytesPerPixel = x.width ? x.bytesPerLine / x.width : 0;
+    if (x.bytesPerPixel < 2 || x.bytesPerPixel > 4 ||
+        x.data.size() < start + std::size_t(x.bytesPerLine) * x.height)
+        return false;
+    x.data.erase(x.data.begin(), x.data.begin() + std::ptrdiff_t(start));
+    return true;
+}
+
+std::uint32_t pixelAt(const Xwd& x, std::uint32_t px, std::uint32_t py) {
+    const unsigned n = x.bytesPerPixel;
+    const unsigned char* p = x.data.data() + std::size_t(py) * x.bytesPerLine + px * n;
+    std::uint32_t v = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned shift = x.byteOrder == 0 ? 8 * i : 8 * (n - 1 - i); // 0: LSB first
+        v |= std::uint32_t(p[i]) << shift;
+    }
+    return v;
+}
+
+// An 8-bit channel in a mask's place, its low bits dropped.
+std::uint32_t place(unsigned c, std::uint32_t mask) {
+    if (!mask) return 0;
+    int shift = 0, bits = 0;
+    while (!((mask >> shift) & 1)) ++shift;
+    while ((mask >> (shift + bits)) & 1) ++bits;
+    return (std::uint32_t(c) >> (8 - bits)) << shift;
+}
+
+int checkGrab(const char* path, int w, int h) {
+    Xwd x;
+    if (!readXwd(path, x)) {
+        std::fprintf(stderr, "cannot read the grab %s\n", path);
+        return 2;
+    }
+    const int left = (int(x.width) - w) / 2, top = (int(x.height) - h) / 2;
+    const std::uint32_t colour = x.redMask | x.greenMask | x.blueMask;
+    long wrong = 0;
+    for (int py = 0; py < int(x.height); ++py) {
+        for (int px = 0; px < int(x.width); ++px) {
+            const int fx = px - left, fy = py - top;
+            std::uint32_t want = 0;
+            if (fx >= 0 && fy >= 0 && fx < w && fy < h) {
+                unsigned r, g, b;
+                patternAt(fx, fy, r, g, b);
+                want = place(r, x.redMask) | place(g, x.greenMask) | place(b, x.blueMask);
+            }
+            const std::uint32_t got = pixelAt(x, std::uint32_t(px), std::uint32_t(py)) & colour;
+            if (got != want && wrong++ < 5)
+                std::fprintf(stderr, "pixel (%d, %d): %#x, expected %#x\n", px, py, got, want);
+        }
+    }
+    std::printf("%ux%u grab, %u bits per pixel, masks %x/%x/%x: %ld pixels differ\n", x.width,
+                x.height, x.bitsPerPixel, x.redMask, x.greenMask, x.blueMask, wrong);
+    return wrong == 0 ? 0 : 1;
+}
+
+int sendClose(const char* id) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return 2;
+    const Window window = Window(std::strtoul(id, nullptr, 0));
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(d, window, False, NoEventMask, &event);
+    XCloseDisplay(d); // flushes
+    return sent ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "picture" && argc == 5)
+        return writePicture(argv[2], atoi(argv[3]), atoi(argv[4]));
+    if (command == "check" && argc == 5) return checkGrab(argv[2], atoi(argv[3]), atoi(argv[4]));
+    if (command == "close" && argc == 3) return sendClose(argv[2]);
+    std::fprintf(stderr, "usage: kva_xhelper picture|check FILE W H | close WINDOW-ID\n");
+    return 2;
+}
