@@ -1,11 +1,189 @@
-// png.cpp -- placeholder until the decoder lands.
+// png.cpp -- PNG decoding from memory with libpng into 0xAARRGGBB Images.
 #include "assets/png.h"
 
+#include "platform/platform.h"
+
+#include <png.h>
+
+#include <climits>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+
 namespace assets {
+namespace {
+
+// Everything one decode owns. It lives in decodePng's frame, outside the
+// function that sets the recovery point, so a longjmp leaves it intact; it
+// holds no object with a destructor.
+struct Decode {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    png_infop endInfo = nullptr;
+    FileBlob blob; // the decoder's own copy; its position is the read position
+    canvas::Image image;
+    png_bytep block = nullptr;
+    png_bytepp rows = nullptr;
+    int bytesPerPixel = 0;
+    std::int32_t hasAlpha = 0;
+};
+
+enum class Outcome { Decoded, LibraryError, OutOfMemory };
+
+bool createLibraryState(Decode& d) {
+    d.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!d.png) return false;
+    d.info = png_create_info_struct(d.png);
+    d.endInfo = png_create_info_struct(d.png);
+    return d.info && d.endInfo;
+}
+
+void destroyLibraryState(Decode& d) {
+    if (d.png) png_destroy_read_struct(&d.png, &d.info, &d.endInfo);
+    d.png = nullptr;
+    d.info = nullptr;
+    d.endInfo = nullptr;
+}
+
+void releaseRows(Decode& d) {
+    std::free(d.rows);
+    std::free(d.block);
+    d.rows = nullptr;
+    d.block = nullptr;
+}
+
+// One block of height rows of width x 4 bytes, and a pointer per row.
+bool allocateRows(Decode& d) {
+    const std::size_t width = std::size_t(d.image.width);
+    const std::size_t height = std::size_t(d.image.height);
+    d.rows = static_cast<png_bytepp>(allocate(height * sizeof(png_bytep)));
+    d.block = static_cast<png_bytep>(allocate(height * width * 4));
+    if (!d.rows || !d.block) return false;
+    for (std::size_t y = 0; y < height; ++y) d.rows[y] = d.block + y * width * 4;
+    return true;
+}
+
+// Every kind of picture ends as rows of 8-bit RGB (palette without
+// transparency) or RGBA; truecolour and grey without alpha get a 0xff filler.
+void requestTransformations(png_structp png, int bitDepth, int colorType) {
+    if (bitDepth == 16) png_set_strip_16(png);
+    if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA) {
+        if (bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
+        png_set_gray_to_rgb(png);
+    }
+    if (colorType == PNG_COLOR_TYPE_RGB || colorType == PNG_COLOR_TYPE_GRAY)
+        png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+}
+
+std::int32_t hasAlphaFor(png_structp png, png_infop info, int colorType) {
+    if (colorType & PNG_COLOR_MASK_ALPHA) return 1;
+    if (colorType == PNG_COLOR_TYPE_PALETTE && png_get_valid(png, info, PNG_INFO_tRNS)) return 1;
+    return 0;
+}
+
+void refuseOversized(png_structp png, png_uint_32 width, png_uint_32 height) {
+    if (std::int64_t(width) * std::int64_t(height) > kMaxPicturePixels)
+        png_error(png, "Image too large");
+}
+
+// The rows must hold what the copy reads: 8-bit samples, 3 or 4 a pixel,
+// within the width x 4 bytes allocated for each row.
+void checkRowLayout(Decode& d) {
+    const int channels = png_get_channels(d.png, d.info);
+    const std::size_t rowBytes = png_get_rowbytes(d.png, d.info);
+    if (png_get_bit_depth(d.png, d.info) != 8 || (channels != 3 && channels != 4) ||
+        rowBytes != std::size_t(d.image.width) * std::size_t(channels))
+        png_error(d.png, "Unexpected row layout");
+    d.bytesPerPixel = channels;
+}
+
+// The only function with a recovery point. Its own locals are not used after
+// a longjmp; everything that must survive lives in d, in the caller's frame
+// (hence never inlined into it).
+[[gnu::noinline]] Outcome readPicture(Decode& d) {
+    if (setjmp(png_jmpbuf(d.png))) return Outcome::LibraryError;
+    png_set_user_limits(d.png, kMaxPictureSide, kMaxPictureSide);
+    png_set_read_fn(d.png, &d.blob, memoryReadCallback);
+    png_read_info(d.png, d.info);
+
+    png_uint_32 width = 0, height = 0;
+    int bitDepth = 0, colorType = 0;
+    png_get_IHDR(d.png, d.info, &width, &height, &bitDepth, &colorType, nullptr, nullptr, nullptr);
+    refuseOversized(d.png, width, height);
+    d.image = canvas::createImage(std::int32_t(width), std::int32_t(height));
+    if (!d.image.pixels || !allocateRows(d)) return Outcome::OutOfMemory;
+    d.hasAlpha = hasAlphaFor(d.png, d.info, colorType);
+
+    requestTransformations(d.png, bitDepth, colorType);
+    png_read_update_info(d.png, d.info);
+    checkRowLayout(d);
+    png_read_image(d.png, d.rows);
+    png_read_end(d.png, d.endInfo);
+    return Outcome::Decoded;
+}
+
+void copyRows(const Decode& d) {
+    const canvas::Image image = d.image;
+    const std::size_t stride = std::size_t(d.bytesPerPixel);
+    for (std::int32_t y = 0; y < image.height; ++y) {
+        const png_bytep row = d.rows[y];
+        for (std::int32_t x = 0; x < image.width; ++x) {
+            const png_bytep p = row + stride * std::size_t(x);
+            const std::uint32_t alpha = stride == 4 ? p[3] : 0xff;
+            canvas::putPixel(image, x, y, canvas::packArgb(p[0], p[1], p[2], alpha));
+        }
+    }
+}
+
+canvas::Image finishDecoded(Decode& d) {
+    copyRows(d);
+    releaseRows(d);
+    d.image.hasAlpha = d.hasAlpha;
+    return d.image;
+}
+
+// A late error keeps the header's size; the words the library never
+// finished are cleared rather than left undefined.
+canvas::Image finishLibraryError(Decode& d) {
+    std::printf("%s", d.blob.name);
+    releaseRows(d);
+    canvas::clearImage(d.image);
+    return d.image;
+}
+
+canvas::Image finishOutOfMemory(Decode& d) {
+    releaseRows(d);
+    canvas::releaseImage(d.image);
+    platform::showMessageBox("PNG:  Out of Memory", " ");
+    return canvas::Image{};
+}
+
+} // namespace
+
+void memoryReadCallback(png_struct_def* png, std::uint8_t* destination, std::size_t count) {
+    auto* blob = static_cast<FileBlob*>(png_get_io_ptr(png));
+    if (count > std::size_t(INT32_MAX)) png_error(png, "Read Error");
+    std::int32_t copied = 0;
+    readFileBlob(*blob, destination, static_cast<std::int32_t>(count), &copied);
+    if (std::size_t(copied) != count) png_error(png, "Read Error");
+}
 
 canvas::Image decodePng(FileBlob blob) {
-    releaseFileBlob(blob);
-    return {};
+    Decode d;
+    d.blob = blob;
+    const Outcome outcome = createLibraryState(d) ? readPicture(d) : Outcome::OutOfMemory;
+    destroyLibraryState(d);
+    releaseFileBlob(d.blob);
+    switch (outcome) {
+    case Outcome::Decoded:
+        return finishDecoded(d);
+    case Outcome::LibraryError:
+        return finishLibraryError(d);
+    case Outcome::OutOfMemory:
+        break;
+    }
+    return finishOutOfMemory(d);
 }
 
 } // namespace assets

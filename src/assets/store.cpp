@@ -1,23 +1,167 @@
-// store.cpp -- placeholder until the asset store lands: nothing is found.
+// store.cpp -- the asset store: plain files, data/ and one zip archive (minizip).
 #include "assets/store.h"
 
+#include <unzip.h>
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace assets {
+namespace {
 
-std::int32_t openArchive(const char*) {
-    return 0;
+constexpr std::size_t kMaxNameLength = sizeof(FileBlob::name) - 1;
+// Deflate cannot expand data by more than about 1032 to 1; a larger claimed
+// size belongs to a damaged directory and would only cost a huge allocation.
+constexpr std::uint64_t kMaxDeflateRatio = 1032;
+constexpr std::uint64_t kDeflateSlack = 1024;
+
+void* systemAllocate(std::size_t bytes) {
+    return std::malloc(bytes);
+}
+
+struct State {
+    unzFile archive = nullptr;
+    std::int32_t archiveOpen = 0;
+    std::uint64_t archiveBytes = 0; // size of the archive file, bounds entry sizes
+    Allocator allocator = systemAllocate;
+};
+State state;
+
+// Only a regular file counts as found: a directory of the asset's name is not it.
+std::FILE* openRegular(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return nullptr;
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+std::FILE* openPlainFile(const char* name) {
+    if (std::FILE* file = openRegular(name)) return file;
+    char path[sizeof "data/" + kMaxNameLength];
+    std::snprintf(path, sizeof path, "data/%s", name);
+    return openRegular(path);
+}
+
+std::int64_t fileLength(std::FILE* file) {
+    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
+    const long length = std::ftell(file);
+    if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) return -1;
+    return length;
+}
+
+// Reads the whole file into blob; a file that cannot be read whole leaves it empty.
+void readPlainFile(std::FILE* file, FileBlob& blob) {
+    const std::int64_t length = fileLength(file);
+    if (length <= 0 || length > INT32_MAX) return;
+    auto* data = static_cast<std::uint8_t*>(allocate(std::size_t(length)));
+    if (!data) return;
+    if (std::fread(data, 1, std::size_t(length), file) != std::size_t(length)) {
+        std::free(data);
+        return;
+    }
+    blob.data = data;
+    blob.size = static_cast<std::int32_t>(length);
+}
+
+bool plausibleEntry(const unz_file_info& info) {
+    if (info.uncompressed_size > INT32_MAX) return false;
+    if (info.compressed_size > state.archiveBytes) return false;
+    if (info.compression_method == 0) return info.uncompressed_size == info.compressed_size;
+    return info.uncompressed_size <= info.compressed_size * kMaxDeflateRatio + kDeflateSlack;
+}
+
+// Reads the archive's current entry whole; a read error or a CRC mismatch
+// (reported when the entry is closed) leaves blob empty.
+void readCurrentEntry(FileBlob& blob) {
+    unz_file_info info;
+    if (unzGetCurrentFileInfo(state.archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return;
+    if (info.uncompressed_size == 0 || !plausibleEntry(info)) return;
+    const auto size = static_cast<std::int32_t>(info.uncompressed_size);
+    auto* data = static_cast<std::uint8_t*>(allocate(std::size_t(size)));
+    if (!data) return;
+    if (unzOpenCurrentFile(state.archive) != UNZ_OK) {
+        std::free(data);
+        return;
+    }
+    const int got = unzReadCurrentFile(state.archive, data, static_cast<unsigned>(size));
+    const int closed = unzCloseCurrentFile(state.archive);
+    if (got != size || closed != UNZ_OK) {
+        std::free(data);
+        return;
+    }
+    blob.data = data;
+    blob.size = size;
+}
+
+std::uint64_t archiveFileBytes(const char* fileName) {
+    std::FILE* file = std::fopen(fileName, "rb");
+    if (!file) return 0;
+    const std::int64_t length = fileLength(file);
+    std::fclose(file);
+    return length > 0 ? std::uint64_t(length) : 0;
+}
+
+} // namespace
+
+std::int32_t openArchive(const char* fileName) {
+    closeArchive(); // a second open replaces the first instead of leaking it
+    state.archive = unzOpen(fileName);
+    if (!state.archive) return 0;
+    state.archiveOpen = 1;
+    state.archiveBytes = archiveFileBytes(fileName);
+    return 1;
+}
+
+void closeArchive() {
+    if (state.archive) unzClose(state.archive);
+    state.archive = nullptr;
+    state.archiveOpen = 0;
+    state.archiveBytes = 0;
 }
 
 FileBlob loadFile(const char* name) {
     FileBlob blob;
-    std::strncpy(blob.name, name, sizeof blob.name - 1);
+    if (!name) return blob;
+    std::strncpy(blob.name, name, kMaxNameLength);
+    if (std::strlen(name) > kMaxNameLength) return blob; // refused: name does not fit
+
+    if (std::FILE* file = openPlainFile(name)) {
+        readPlainFile(file, blob);
+        std::fclose(file);
+        return blob;
+    }
+    if (!state.archiveOpen) return blob;
+    if (unzLocateFile(state.archive, name, 2) != UNZ_OK) {
+        std::printf("\nFile %s not found!\n", name);
+        return blob;
+    }
+    readCurrentEntry(blob);
     return blob;
 }
 
-void readFileBlob(FileBlob&, void*, std::int32_t, std::int32_t* copied) {
+void readFileBlob(FileBlob& blob, void* destination, std::int32_t count, std::int32_t* copied) {
     *copied = 0;
+    if (count <= 0 || blob.position < 0) return;
+    const std::int32_t remaining = blob.size - blob.position;
+    if (count < remaining) {
+        std::memcpy(destination, blob.data + blob.position, std::size_t(count));
+        *copied = count;
+        blob.position += count;
+        return;
+    }
+    if (blob.position >= blob.size) return;
+    std::memcpy(destination, blob.data + blob.position, std::size_t(remaining));
+    *copied = remaining;
+    blob.position += remaining;
 }
 
 void releaseFileBlob(FileBlob& blob) {
@@ -25,6 +169,16 @@ void releaseFileBlob(FileBlob& blob) {
     blob.data = nullptr;
     blob.size = 0;
     blob.position = 0;
+}
+
+Allocator setAllocator(Allocator allocator) {
+    const Allocator previous = state.allocator;
+    state.allocator = allocator ? allocator : systemAllocate;
+    return previous;
+}
+
+void* allocate(std::size_t bytes) {
+    return state.allocator(bytes);
 }
 
 } // namespace assets

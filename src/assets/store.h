@@ -2,6 +2,7 @@
 // data/ or in the zip archive, held whole in memory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace assets {
@@ -16,9 +17,15 @@ struct FileBlob {
 };
 
 // Opens the zip archive searched after the plain files. 1 on success, else 0.
+// The archive stays open until closeArchive (the show never closes it).
 std::int32_t openArchive(const char* fileName);
 
-// The working directory, then data/, then the archive.
+// Closes the archive; later loads find plain files only.
+void closeArchive();
+
+// The working directory, then data/, then the archive. A name found nowhere,
+// longer than 31 characters, or whose file cannot be read whole gives the
+// empty blob. Only a name missing from an open archive prints a message.
 FileBlob loadFile(const char* name);
 
 // Copies at most count bytes from the blob's position on and advances it;
@@ -27,5 +34,12 @@ void readFileBlob(FileBlob& blob, void* destination, std::int32_t count, std::in
 
 // Frees a blob's data and empties it (for callers that own it).
 void releaseFileBlob(FileBlob& blob);
+
+// The allocator behind blob data and the decoder's row storage; released
+// with std::free. Tests swap it to exercise allocation failures; nullptr
+// restores std::malloc. Returns the previous one.
+using Allocator = void* (*)(std::size_t bytes);
+Allocator setAllocator(Allocator allocator);
+void* allocate(std::size_t bytes);
 
 } // namespace assets

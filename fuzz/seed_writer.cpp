@@ -1,0 +1,87 @@
+// seed_writer.cpp -- writes the fuzzers' seed corpora: the kinds of picture
+// and archive the tests use. Usage: kva_fuzz_seeds PNG_DIR ARCHIVE_DIR
+#include "test_assets.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testassets::Bytes;
+using testassets::PngPicture;
+
+PngPicture sampled(int width, int height, int colorType, int bitDepth) {
+    PngPicture p;
+    p.width = width;
+    p.height = height;
+    p.colorType = colorType;
+    p.bitDepth = bitDepth;
+    const int count = width * height * testassets::channelsOf(colorType);
+    const unsigned top = (1u << bitDepth) - 1;
+    for (int i = 0; i < count; ++i) p.samples.push_back(std::uint16_t((i * 37u + 11u) & top));
+    if (colorType == 3) {
+        for (unsigned i = 0; i <= top; ++i)
+            p.palette.insert(p.palette.end(), {std::uint8_t(i), std::uint8_t(i * 5), 0x40});
+    }
+    return p;
+}
+
+std::vector<PngPicture> pictures() {
+    std::vector<PngPicture> all;
+    for (int depth : {1, 2, 4, 8, 16}) all.push_back(sampled(7, 5, 0, depth));
+    for (int depth : {1, 2, 4, 8}) all.push_back(sampled(9, 3, 3, depth));
+    for (int type : {2, 4, 6})
+        for (int depth : {8, 16}) all.push_back(sampled(6, 4, type, depth));
+    PngPicture keyedPalette = sampled(8, 8, 3, 4);
+    keyedPalette.paletteAlpha = {0, 0x80, 0xff, 0x10};
+    all.push_back(keyedPalette);
+    PngPicture keyedRgb = sampled(4, 4, 2, 8);
+    keyedRgb.transparent = {11, 48, 85};
+    all.push_back(keyedRgb);
+    PngPicture keyedGrey = sampled(4, 4, 0, 8);
+    keyedGrey.transparent = {11};
+    all.push_back(keyedGrey);
+    PngPicture interlaced = sampled(13, 11, 6, 8);
+    interlaced.interlaced = true;
+    all.push_back(interlaced);
+    all.push_back(sampled(1, 1, 6, 8));
+    return all;
+}
+
+bool write(const std::string& path, const Bytes& bytes) {
+    if (bytes.empty() || testassets::writeFile(path, bytes)) return true;
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s PNG_DIR ARCHIVE_DIR\n", argv[0]);
+        return 2;
+    }
+    const std::string pngDir = argv[1], archiveDir = argv[2];
+    bool ok = true;
+    std::vector<Bytes> encoded;
+    for (const PngPicture& p : pictures()) encoded.push_back(testassets::writePng(p));
+    for (std::size_t i = 0; i < encoded.size(); ++i)
+        ok = write(pngDir + "/seed_" + std::to_string(i) + ".png", encoded[i]) && ok;
+
+    const Bytes song = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 0};
+    const std::vector<std::vector<testassets::ZipEntry>> archives = {
+        {{"moose_middle.png", encoded[5], true}, {"elg.mp3", song, false}},
+        {{"MOOSE_MIDDLE.PNG", encoded.back(), false}},
+        {{"data/moose_middle.png", encoded[0], true}, {"moose_middle.png", encoded[12], true}},
+        {{"moose_middle.png", encoded[14], false}, {"ELG.MP3", song, true}},
+    };
+    for (std::size_t i = 0; i < archives.size(); ++i) {
+        const std::string path = archiveDir + "/seed_" + std::to_string(i) + ".zip";
+        if (!testassets::writeZip(path, archives[i])) {
+            std::fprintf(stderr, "cannot write %s\n", path.c_str());
+            ok = false;
+        }
+    }
+    return ok ? 0 : 1;
+}
