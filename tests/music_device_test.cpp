@@ -1,0 +1,88 @@
+// music_device_test.cpp -- the music player on a real SDL output device: the
+// disk driver writes what the device plays to a file.
+#include "music/music.h"
+#include "platform/platform.h"
+#include "test_songs.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+// The disk driver, unpaced, for one test; the runner's own driver after.
+class DiskDevice : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* old = std::getenv("SDL_AUDIODRIVER");
+        oldDriver_ = old ? old : "";
+        path_ = "/tmp/kva_music_" + std::to_string(getpid()) + ".raw";
+        setenv("SDL_AUDIODRIVER", "disk", 1);
+        setenv("SDL_DISKAUDIOFILE", path_.c_str(), 1);
+        setenv("SDL_DISKAUDIODELAY", "0", 1);
+    }
+    void TearDown() override {
+        if (oldDriver_.empty())
+            unsetenv("SDL_AUDIODRIVER");
+        else
+            setenv("SDL_AUDIODRIVER", oldDriver_.c_str(), 1);
+        std::remove(path_.c_str());
+    }
+    std::vector<float> captured() const {
+        std::ifstream in(path_, std::ios::binary | std::ios::ate);
+        std::vector<float> out(static_cast<std::size_t>(in.tellg()) / sizeof(float));
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(out.data()),
+                static_cast<std::streamsize>(out.size() * sizeof(float)));
+        return out;
+    }
+
+    std::string path_, oldDriver_;
+};
+
+TEST_F(DiskDevice, PlaysTheSongAtItsPitchAndEndsInSilence) {
+    std::vector<std::uint8_t> mp3 = testsongs::mp3Tone(441, 1.0);
+    assets::FileBlob blob;
+    blob.data = mp3.data();
+    blob.size = static_cast<std::int32_t>(mp3.size());
+    ASSERT_EQ(music::open(blob), 1);
+    music::play();
+    platform::sleepMs(20);
+    music::end();
+
+    const std::vector<float> out = captured();
+    const std::size_t frames = out.size() / 2;
+    ASSERT_GT(frames, 44100u * 2);
+    // The loop plays on from the start, at the song's own pitch.
+    EXPECT_GT(testsongs::peak(out, 0, 44100), 0.45f);
+    EXPECT_NEAR(testsongs::pitchHz(out.data() + 2 * 1000, 44100, 44100.0), 441.0, 441.0 * 0.02);
+    EXPECT_NEAR(testsongs::pitchHz(out.data() + 2 * 45000, 44100, 44100.0), 441.0, 441.0 * 0.02);
+    // The ending: slowed right down before the fade ends, silence after it.
+    std::size_t last = frames;
+    while (last > 0 && out[2 * last - 2] == 0.0f && out[2 * last - 1] == 0.0f) --last;
+    ASSERT_GT(last, 44100u);
+    EXPECT_GT(testsongs::peak(out, last - 22050, last - 20000), 0.4f);
+    EXPECT_LT(testsongs::pitchHz(out.data() + 2 * (last - 6000), 5000, 44100.0), 100.0);
+}
+
+TEST_F(DiskDevice, NoDeviceMeansASilentShow) {
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    std::vector<std::uint8_t> mp3 = testsongs::mp3Tone(441, 0.2);
+    assets::FileBlob blob;
+    blob.data = mp3.data();
+    blob.size = static_cast<std::int32_t>(mp3.size());
+    EXPECT_EQ(music::open(blob), 0);
+    music::play();
+    const std::int64_t start = platform::counterNow();
+    music::end();
+    const double ms =
+        1000.0 * double(platform::counterNow() - start) / double(platform::counterFrequency());
+    EXPECT_GE(ms, 299.0);
+}
+
+} // namespace
