@@ -57,8 +57,9 @@ Box split(Box& box) {
     });
     std::uint64_t total = 0, run = 0;
     for (auto& e : box.entries) total += e.second;
+    // Both halves keep at least one colour.
     size_t cut = 1;
-    for (; cut < box.entries.size(); ++cut) {
+    for (; cut + 1 < box.entries.size(); ++cut) {
         run += box.entries[cut - 1].second;
         if (run * 2 >= total) break;
     }
