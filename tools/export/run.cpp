@@ -1,0 +1,236 @@
+// run.cpp -- the kva-export program: arguments, a still or the whole video,
+// progress on a terminal, and a clean stop on Ctrl+C.
+#include "export/export.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace exporter {
+namespace {
+
+volatile sig_atomic_t stopFlag = 0;
+
+void onStopSignal(int) {
+    stopFlag = 1;
+}
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitStopped = 130;
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "kva-export: %s\n", message.c_str());
+    return kExitFailed;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Rewrites one line on standard error, at most four times a second, and
+// only on a terminal.
+struct Progress {
+    bool enabled = isatty(STDERR_FILENO) == 1;
+    std::int64_t total = 0;
+    Clock::time_point start = Clock::now();
+    Clock::time_point last = start;
+
+    double elapsed() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
+    void update(std::int64_t done) {
+        if (!enabled) return;
+        const Clock::time_point now = Clock::now();
+        if (done < total && now - last < std::chrono::milliseconds(250)) return;
+        last = now;
+        std::fprintf(stderr, "\r%s\033[K", progressLine(done, total, elapsed()).c_str());
+    }
+    void finish() {
+        if (enabled) std::fputs("\r\033[K", stderr);
+    }
+};
+
+// Frames the show presents at fps, counted with the show's own step on a
+// one-pixel target with no pictures.
+std::int64_t countFrames(std::int32_t fps) {
+    canvas::PixelWord word = 0;
+    const canvas::Image tiny{1, 1, &word, 0};
+    return composeShow(show::Pictures{}, fps, tiny, [](canvas::Image) { return true; });
+}
+
+int runStill(const Options& o) {
+    ShowAssets a;
+    loadShowAssets(a);
+    canvas::Image target = canvas::createImage(show::kWidth, show::kHeight);
+    composeStill(a.pictures, stillSteps(o.stillSeconds), target);
+    const std::string reason = writePng(o.output, target, o.scale, false);
+    canvas::releaseImage(target);
+    releaseShowAssets(a);
+    if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
+    return 0;
+}
+
+// The sound track written to an unlinked temporary file, rewound for ffmpeg.
+FILE* writeSound(const SoundTrack& track, std::string& reason) {
+    FILE* file = std::tmpfile();
+    if (!file) {
+        reason = std::strerror(errno);
+        return nullptr;
+    }
+    const std::size_t n = track.samples.size();
+    if (std::fwrite(track.samples.data(), sizeof(float), n, file) != n || std::fflush(file) != 0) {
+        reason = std::strerror(errno);
+        std::fclose(file);
+        return nullptr;
+    }
+    std::rewind(file);
+    return file;
+}
+
+// Creates the output (or finds it writable) before any work is done.
+std::string checkWritable(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return std::strerror(errno);
+    close(fd);
+    return {};
+}
+
+struct VideoJob {
+    const Options& o;
+    Encoder encoder;
+    std::vector<canvas::PixelWord> frame; // the latest presented frame, upscaled
+    std::size_t frameBytes = 0;
+    Progress progress;
+    std::int64_t written = 0;
+
+    bool send() {
+        if (!writeAll(encoder.input, frame.data(), frameBytes)) return false;
+        progress.update(++written);
+        return !stopRequested();
+    }
+};
+
+// Composes every frame into the encoder, then holds the last one for the
+// ending. False when the encoder went away or a stop was asked for.
+bool feedFrames(VideoJob& job, const show::Pictures& pictures, std::int64_t holdFrames) {
+    canvas::Image target = canvas::createImage(show::kWidth, show::kHeight);
+    bool ok = true;
+    composeShow(pictures, job.o.fps, target, [&](canvas::Image image) {
+        upscale(image, job.o.scale, job.frame.data());
+        return ok = job.send();
+    });
+    canvas::releaseImage(target);
+    for (std::int64_t i = 0; ok && i < holdFrames; ++i) ok = job.send();
+    return ok;
+}
+
+int stopped(const std::string& output) {
+    std::remove(output.c_str());
+    std::fprintf(stderr, "kva-export: stopped; removed %s\n", output.c_str());
+    return kExitStopped;
+}
+
+int encodeVideo(VideoJob& job, const ShowAssets& a, const std::string& ffmpeg) {
+    const Options& o = job.o;
+    const std::int64_t shown = countFrames(o.fps);
+    const SoundTrack track = renderSoundTrack(a.song, soundFramesFor(shown, o.fps));
+    const std::int64_t hold = videoFramesFor(track.endingFrames, o.fps);
+    std::string reason;
+    FILE* sound = writeSound(track, reason);
+    if (!sound) return fail("cannot write the sound track to a temporary file: " + reason);
+
+    EncoderSettings settings{
+        ffmpeg, o.output, fileno(sound), show::kWidth * o.scale, show::kHeight * o.scale, o.fps};
+    reason = startEncoder(job.encoder, settings);
+    std::fclose(sound); // ffmpeg holds its own descriptor now
+    if (!reason.empty()) return fail("cannot start " + ffmpeg + ": " + reason);
+
+    job.frame.assign(std::size_t(settings.width) * std::size_t(settings.height), 0);
+    job.frameBytes = job.frame.size() * sizeof(canvas::PixelWord);
+    job.progress.total = shown + hold;
+    const bool fed = feedFrames(job, a.pictures, hold);
+    job.progress.finish();
+    if (stopRequested()) {
+        killEncoder(job.encoder);
+        return stopped(o.output);
+    }
+    const int status = finishEncoder(job.encoder);
+    if (stopRequested()) return stopped(o.output);
+    if (!fed || status != 0) {
+        std::remove(o.output.c_str());
+        return fail("ffmpeg failed (exit status " + std::to_string(status) + "); removed " +
+                    o.output);
+    }
+    std::fprintf(stderr, "kva-export: wrote %s (%lld frames at %d fps, %dx%d, in %.1f s)\n",
+                 o.output.c_str(), static_cast<long long>(job.written), o.fps, settings.width,
+                 settings.height, job.progress.elapsed());
+    return 0;
+}
+
+int runVideo(const Options& o) {
+    const std::string ffmpeg = findProgram("ffmpeg");
+    if (ffmpeg.empty()) return fail("ffmpeg not found on PATH (install the Debian package ffmpeg)");
+    const std::string reason = checkWritable(o.output);
+    if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
+
+    ShowAssets a;
+    loadShowAssets(a);
+    VideoJob job{o, {}, {}, 0, {}, 0};
+    const int status = encodeVideo(job, a, ffmpeg);
+    releaseShowAssets(a);
+    return status;
+}
+
+} // namespace
+
+bool stopRequested() {
+    return stopFlag != 0;
+}
+
+void installStopHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no restart: a blocked write returns and sees the flag
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+std::string progressLine(std::int64_t done, std::int64_t total, double elapsedSeconds) {
+    const double fraction = total > 0 ? double(done) / double(total) : 1.0;
+    const double fps = elapsedSeconds > 0.0 ? double(done) / elapsedSeconds : 0.0;
+    const double left = fps > 0.0 ? double(total - done) / fps : 0.0;
+    char line[128];
+    std::snprintf(line, sizeof line, "kva-export: %3d%%  %lld/%lld frames  %.0f fps  %.0f s left",
+                  int(fraction * 100.0), static_cast<long long>(done),
+                  static_cast<long long>(total), fps, left);
+    return line;
+}
+
+int runExport(int argc, const char* const* argv) {
+    const ParsedArgs parsed = parseArgs(argc, argv);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "kva-export: %s\n", parsed.error.c_str());
+        return kExitUsage;
+    }
+    const Options& o = parsed.options;
+    switch (o.mode) {
+    case Mode::Help:
+        std::fputs(helpText(), stdout);
+        return 0;
+    case Mode::Version:
+        std::puts(kVersion);
+        return 0;
+    case Mode::Still:
+        return runStill(o);
+    case Mode::Video:
+        break;
+    }
+    installStopHandlers();
+    return runVideo(o);
+}
+
+} // namespace exporter
