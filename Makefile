@@ -5,7 +5,7 @@ BUILD   := build
 ASAN    := build-asan
 CMAKE_FLAGS := -DKVA_WERROR=$(WERROR)
 
-.PHONY: all deps configure build run test test-normal test-asan bench format clean
+.PHONY: all deps configure build pack run test test-normal test-asan bench fuzz video format clean
 
 all: build
 
@@ -18,8 +18,22 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory
 
-run: build
+# The default asset pack, made once into the build folder and again only
+# when the pack maker changes.
+PACK := $(BUILD)/pr0n.rar
+
+$(PACK): build
+	@if [ ! -f $@ ] || [ $(BUILD)/tools/kva-makepack -nt $@ ]; then \
+		echo "making the asset pack $@"; \
+		$(BUILD)/tools/kva-makepack $@.tmp && mv $@.tmp $@; fi
+
+pack: $(PACK)
+
+run: pack
 	cd $(BUILD) && ./kva
+
+video: pack
+	cd $(BUILD) && ./kva-export -o kva.mp4
 
 test: test-normal test-asan
 
@@ -29,14 +43,19 @@ test-normal: build
 test-asan: deps
 	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVA_SANITIZE=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(ASAN) -j $(JOBS) -- --no-print-directory
-	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
 
 bench: build
 	$(BUILD)/bench/kva_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
+FUZZ_SECONDS ?= 60
+
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ./scripts/fuzz.sh
+
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN)
+	rm -rf $(BUILD) $(ASAN) build-fuzz
