@@ -16,23 +16,26 @@ void blendRowScalar(PixelWord* dst, const PixelWord* src, std::int32_t count) {
 }
 
 #ifdef KVA_X86
-// The blue/red bytes and the green/alpha bytes of each pixel are split into
-// two sets of 16-bit lanes (even and odd bytes), so every product fits a lane
-// and four multiplies serve eight pixels. The odd set keeps its bytes in the
-// high half of each lane, where the shift by 8 leaves them anyway.
-#define KVA_ALPHA_SHUFFLE 0xFF0FFF0F, 0xFF0BFF0B, 0xFF07FF07, 0xFF03FF03
 
+// AVX2: each source/destination byte pair is weighted (A, 255 - A) by one
+// multiply-add. The data go in biased by -128 so they fit its signed operand;
+// the bias comes back as the constant 128 * 255, and the exact sum, at most
+// 65025, fits an unsigned lane.
 __attribute__((target("avx2"))) inline __m256i blend8(__m256i d, __m256i s) {
-    const __m256i even = _mm256_set1_epi32(0x00FF00FF);
-    const __m256i high = _mm256_set1_epi16(static_cast<short>(0xFF00));
-    const __m256i a =
-        _mm256_shuffle_epi8(s, _mm256_set_epi32(KVA_ALPHA_SHUFFLE, KVA_ALPHA_SHUFFLE));
-    const __m256i ia = _mm256_sub_epi16(_mm256_set1_epi16(255), a);
-    const __m256i lo = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(d, even), ia),
-                                        _mm256_mullo_epi16(_mm256_and_si256(s, even), a));
-    const __m256i hi = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(d, 8), ia),
-                                        _mm256_mullo_epi16(_mm256_srli_epi16(s, 8), a));
-    return _mm256_or_si256(_mm256_srli_epi16(lo, 8), _mm256_and_si256(hi, high));
+    const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
+    const __m256i flip = _mm256_set1_epi16(static_cast<short>(0xFF00));
+    const __m256i back = _mm256_set1_epi16(128 * 255);
+    const __m256i alphaLo = _mm256_set_epi32(0x07070707, 0x07070707, 0x03030303, 0x03030303,
+                                             0x07070707, 0x07070707, 0x03030303, 0x03030303);
+    const __m256i alphaHi = _mm256_add_epi8(alphaLo, _mm256_set1_epi8(8));
+    const __m256i sb = _mm256_xor_si256(s, bias), db = _mm256_xor_si256(d, bias);
+    const __m256i wLo = _mm256_xor_si256(_mm256_shuffle_epi8(s, alphaLo), flip);
+    const __m256i wHi = _mm256_xor_si256(_mm256_shuffle_epi8(s, alphaHi), flip);
+    __m256i lo = _mm256_maddubs_epi16(wLo, _mm256_unpacklo_epi8(sb, db));
+    __m256i hi = _mm256_maddubs_epi16(wHi, _mm256_unpackhi_epi8(sb, db));
+    lo = _mm256_srli_epi16(_mm256_add_epi16(lo, back), 8);
+    hi = _mm256_srli_epi16(_mm256_add_epi16(hi, back), 8);
+    return _mm256_packus_epi16(lo, hi);
 }
 
 __attribute__((target("avx2"))) void blendRowAvx2(PixelWord* dst, const PixelWord* src,
@@ -55,6 +58,11 @@ __attribute__((target("avx2"))) void blendRowAvx2(PixelWord* dst, const PixelWor
     blendRowScalar(dst + j, src + j, count - j);
 }
 
+// AVX-512: the blue/red bytes and the green/alpha bytes of each pixel are split into
+// two sets of 16-bit lanes (even and odd bytes), so every product fits a lane
+// and four multiplies serve sixteen pixels. The odd set keeps its bytes in the
+// high half of each lane, where the shift by 8 leaves them anyway.
+#define KVA_ALPHA_SHUFFLE 0xFF0FFF0F, 0xFF0BFF0B, 0xFF07FF07, 0xFF03FF03
 __attribute__((target("avx512bw"))) inline __m512i blend16(__m512i d, __m512i s) {
     const __m512i even = _mm512_set1_epi32(0x00FF00FF);
     const __m512i high = _mm512_set1_epi16(static_cast<short>(0xFF00));
