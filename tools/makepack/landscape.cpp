@@ -7,7 +7,7 @@ namespace {
 
 constexpr int kWidth = 640, kHeight = 480;
 constexpr float kHorizon = 318; // the lake's far shore
-constexpr Vec2 kSun{402, 286};
+constexpr Vec2 kSun{528, 284};  // right of the moose, which stands mid-screen most of the show
 constexpr float kSunRadius = 44;
 
 struct Stop {
@@ -52,26 +52,33 @@ void drawStars(Raster& r) {
         float bright = rng.range(0.5f, 1.0f) * fadeOut;
         Rgba tint = mix(hex(0xfff4e0), hex(0xc8d8ff), rng.uniform());
         int x0 = int(c.x) - 4, y0 = int(c.y) - 4;
-        fillShape(r, x0, y0, x0 + 9, y0 + 9, 2.5f, [&](Vec2 p) { return sdCircle(p, c, size); },
-                  [&](Rgba& px, Vec2, float d) { addLight(px, tint, bright * coverage(d, 1.6f)); });
+        fillShape(
+            r, x0, y0, x0 + 9, y0 + 9, 2.5f, [&](Vec2 p) { return sdCircle(p, c, size); },
+            [&](Rgba& px, Vec2, float d) { addLight(px, tint, bright * coverage(d, 1.6f)); });
         if (size > 1.2f) { // a few bright ones twinkle with a small cross
-            fillShape(r, x0 - 3, y0, x0 + 12, y0 + 9, 1, [&](Vec2 p) {
-                return std::min(sdTaper(p, c - Vec2{6, 0}, c + Vec2{6, 0}, 0.35f, 0.35f),
-                                sdTaper(p, c - Vec2{0, 5}, c + Vec2{0, 5}, 0.35f, 0.35f));
-            }, [&](Rgba& px, Vec2 p, float d) {
-                addLight(px, tint, 0.5f * bright * coverage(d) * (1 - length(p - c) / 6));
-            });
+            fillShape(
+                r, x0 - 3, y0, x0 + 12, y0 + 9, 1,
+                [&](Vec2 p) {
+                    return std::min(sdTaper(p, c - Vec2{6, 0}, c + Vec2{6, 0}, 0.35f, 0.35f),
+                                    sdTaper(p, c - Vec2{0, 5}, c + Vec2{0, 5}, 0.35f, 0.35f));
+                },
+                [&](Rgba& px, Vec2 p, float d) {
+                    addLight(px, tint, 0.5f * bright * coverage(d) * (1 - length(p - c) / 6));
+                });
         }
     }
 }
 
 void drawSun(Raster& r) {
-    fillShape(r, 300, 200, 510, 330, 2, [](Vec2 p) { return sdCircle(p, kSun, kSunRadius); },
-              [](Rgba& px, Vec2 p, float d) {
-                  float t = (p.y - (kSun.y - kSunRadius)) / (2 * kSunRadius);
-                  Rgba disc = mix(hex(0xfffbe6), hex(0xffc45a), clamp01(t));
-                  blendOver(px, disc, coverage(d, 1.5f));
-              });
+    int x0 = int(kSun.x - kSunRadius) - 3, y0 = int(kSun.y - kSunRadius) - 3;
+    int side = int(2 * kSunRadius) + 6;
+    fillShape(
+        r, x0, y0, x0 + side, y0 + side, 2, [](Vec2 p) { return sdCircle(p, kSun, kSunRadius); },
+        [](Rgba& px, Vec2 p, float d) {
+            float t = (p.y - (kSun.y - kSunRadius)) / (2 * kSunRadius);
+            Rgba disc = mix(hex(0xfffbe6), hex(0xffc45a), clamp01(t));
+            blendOver(px, disc, coverage(d, 1.5f));
+        });
 }
 
 // Long thin streaks of cloud, dark on top and lit from below by the sun.
@@ -79,25 +86,26 @@ void drawClouds(Raster& r) {
     struct Streak {
         float y, x0, x1, thick;
     };
-    const Streak streaks[] = {{238, 250, 600, 4.5f}, {252, 300, 520, 2.5f}, {268, 330, 470, 3},
+    const Streak streaks[] = {{238, 250, 600, 4.5f}, {252, 410, 630, 2.5f}, {268, 450, 600, 3},
                               {214, 40, 330, 5},     {196, 420, 640, 3.5f}, {281, 150, 380, 2}};
     for (int i = 0; i < 6; ++i) {
         const Streak& s = streaks[i];
         std::uint32_t seed = 900u + i;
-        fillShape(r, int(s.x0) - 10, int(s.y - 14), int(s.x1) + 10, int(s.y + 14), 3,
-                  [&](Vec2 p) {
-                      float along = (p.x - s.x0) / (s.x1 - s.x0);
-                      float taper = std::sin(clamp01(along) * 3.14159f);
-                      float wobble = (fractal1(p.x / 40, seed, 3) - 0.5f) * 6;
-                      float half = s.thick * taper * (0.6f + fractal1(p.x / 18, seed + 7, 3));
-                      return std::fabs(p.y - s.y - wobble) - half;
-                  },
-                  [&](Rgba& px, Vec2 p, float d) {
-                      float lit = smoothstep(s.y - 2, s.y + s.thick, p.y);
-                      float nearSun = std::exp(-std::pow((p.x - kSun.x) / 170, 2));
-                      Rgba dark = hex(0x6b2a5e), bright = mix(hex(0xff8a50), hex(0xffe2a0), nearSun);
-                      blendOver(px, mix(dark, bright, lit * 0.85f), 0.9f * coverage(d, 2.5f));
-                  });
+        fillShape(
+            r, int(s.x0) - 10, int(s.y - 14), int(s.x1) + 10, int(s.y + 14), 3,
+            [&](Vec2 p) {
+                float along = (p.x - s.x0) / (s.x1 - s.x0);
+                float taper = std::sin(clamp01(along) * 3.14159f);
+                float wobble = (fractal1(p.x / 40, seed, 3) - 0.5f) * 6;
+                float half = s.thick * taper * (0.6f + fractal1(p.x / 18, seed + 7, 3));
+                return std::fabs(p.y - s.y - wobble) - half;
+            },
+            [&](Rgba& px, Vec2 p, float d) {
+                float lit = smoothstep(s.y - 2, s.y + s.thick, p.y);
+                float nearSun = std::exp(-std::pow((p.x - kSun.x) / 170, 2));
+                Rgba dark = hex(0x6b2a5e), bright = mix(hex(0xff8a50), hex(0xffe2a0), nearSun);
+                blendOver(px, mix(dark, bright, lit * 0.85f), 0.9f * coverage(d, 2.5f));
+            });
     }
 }
 
@@ -126,7 +134,8 @@ void drawMountains(Raster& r) {
             for (int y = std::max(0, int(top) - 1); y < kHorizon; ++y) {
                 float cover = clamp01(y + 0.5f - top + 0.5f);
                 // Haze: the far ranges take on the colour of the sky behind them.
-                Rgba c = mix(l.colour, skyColour(x + 0.5f, y + 0.5f), l.haze * (1 - (y - top) / 160));
+                Rgba c =
+                    mix(l.colour, skyColour(x + 0.5f, y + 0.5f), l.haze * (1 - (y - top) / 160));
                 blendOver(r.at(x, y), c, cover);
             }
         }
@@ -192,7 +201,7 @@ void drawShore(Raster& r) {
 
 // A spruce: tiers of drooping branches narrowing to the tip.
 void drawSpruce(Raster& r, float cx, float baseY, float height, std::uint32_t seed) {
-    float top = baseY - height, maxHalf = height * 0.21f;
+    float top = baseY - height, maxHalf = height * 0.21f, shore = shoreLine(cx);
     int tiers = 9 + int(height / 40);
     auto halfWidth = [&](float y) {
         float t = (y - top) / height; // 0 at the tip, 1 at the foot
@@ -201,28 +210,31 @@ void drawSpruce(Raster& r, float cx, float baseY, float height, std::uint32_t se
         float jag = (noise1(y / 3.0f, seed) - 0.5f) * 0.25f;
         return maxHalf * t * (0.68f + 0.32f * saw + jag);
     };
-    fillShape(r, int(cx - maxHalf - 3), int(top - 2), int(cx + maxHalf + 3), int(baseY + 4), 1.5f,
-              [&](Vec2 p) {
-                  float crown = std::fabs(p.x - cx) - halfWidth(p.y);
-                  if (p.y < top) crown = std::max(crown, top - p.y);
-                  float trunk = std::max(std::fabs(p.x - cx) - 2.5f,
-                                         std::max(p.y - baseY - 3, top + height * 0.3f - p.y));
-                  return std::min(p.y > baseY - height * 0.1f ? std::max(crown, p.y - baseY) : crown,
-                                  trunk);
-              },
-              [&](Rgba& px, Vec2 p, float d) {
-                  Rgba c = hex(0x0e0612);
-                  float sunSide = clamp01((kSun.x - cx) / 400) * (p.x > cx ? 1.0f : 0.0f);
-                  addLight(c, hex(0xff6a30), sunSide * 0.12f * coverage(-d - 1.5f, 1.5f));
-                  blendOver(px, c, coverage(d, 1.2f));
-              });
+    fillShape(
+        r, int(cx - maxHalf - 3), int(top - 2), int(cx + maxHalf + 3), int(baseY + 4), 1.5f,
+        [&](Vec2 p) {
+            float crown = std::fabs(p.x - cx) - halfWidth(p.y);
+            if (p.y < top) crown = std::max(crown, top - p.y);
+            float trunk = std::max(std::fabs(p.x - cx) - 2.5f,
+                                   std::max(p.y - baseY - 3, top + height * 0.3f - p.y));
+            return std::min(p.y > baseY - height * 0.1f ? std::max(crown, p.y - baseY) : crown,
+                            trunk);
+        },
+        [&](Rgba& px, Vec2 p, float d) {
+            Rgba c = hex(0x0e0612);
+            float sunSide = clamp01((kSun.x - cx) / 400) * (p.x > cx ? 1.0f : 0.0f);
+            sunSide *= 1 - smoothstep(shore - 10, shore, p.y); // below the shore: in shadow
+            addLight(c, hex(0xff6a30), sunSide * 0.12f * coverage(-d - 1.5f, 1.5f));
+            blendOver(px, c, coverage(d, 1.2f));
+        });
 }
 
 void drawTrees(Raster& r) {
     struct Tree {
         float x, height;
     };
-    const Tree trees[] = {{26, 300}, {88, 210}, {128, 120}, {-10, 360}, {622, 260}, {590, 150}, {662, 330}};
+    const Tree trees[] = {{26, 300},  {88, 210},  {128, 120}, {-10, 360},
+                          {622, 260}, {590, 150}, {662, 330}};
     std::uint32_t seed = 1;
     for (const Tree& t : trees) drawSpruce(r, t.x, shoreLine(t.x) + 40, t.height + 40, seed++);
 }
@@ -230,11 +242,14 @@ void drawTrees(Raster& r) {
 void drawBirds(Raster& r) {
     const Vec2 birds[] = {{180, 150}, {196, 142}, {208, 156}, {505, 120}};
     for (Vec2 b : birds) {
-        fillShape(r, int(b.x) - 8, int(b.y) - 6, int(b.x) + 8, int(b.y) + 6, 1, [&](Vec2 p) {
-            float left = sdTaper(p, b, b + Vec2{-6, -3}, 0.8f, 0.3f);
-            float right = sdTaper(p, b, b + Vec2{6, -3}, 0.8f, 0.3f);
-            return std::min(left, right);
-        }, [](Rgba& px, Vec2, float d) { blendOver(px, hex(0x2a1238), coverage(d)); });
+        fillShape(
+            r, int(b.x) - 8, int(b.y) - 6, int(b.x) + 8, int(b.y) + 6, 1,
+            [&](Vec2 p) {
+                float left = sdTaper(p, b, b + Vec2{-6, -3}, 0.8f, 0.3f);
+                float right = sdTaper(p, b, b + Vec2{6, -3}, 0.8f, 0.3f);
+                return std::min(left, right);
+            },
+            [](Rgba& px, Vec2, float d) { blendOver(px, hex(0x2a1238), coverage(d)); });
     }
 }
 
