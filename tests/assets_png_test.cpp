@@ -187,7 +187,10 @@ TEST_F(Png, SinglePixelAndInterlacedPicture) {
     for (std::uint32_t i = 0; i < 11 * 9; ++i) words.push_back(0xff000000 | (i * 0x010203));
     PngPicture p = testassets::pictureFromWords(11, 9, words, false);
     p.interlaced = true;
-    Decoded d = decode(png(p));
+    const Bytes bytes = png(p);
+    testing::internal::CaptureStderr();
+    Decoded d = decode(bytes);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), ""); // no warning on the way
     EXPECT_EQ(d.width, 11);
     EXPECT_EQ(d.words, words);
 }

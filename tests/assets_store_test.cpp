@@ -100,11 +100,18 @@ TEST_F(AssetStore, WorkingDirectoryThenDataThenArchive) {
     EXPECT_EQ(load("both.png"), "zip");
 }
 
-TEST_F(AssetStore, DirectoryOfTheAssetsNameIsNotTheFile) {
+TEST_F(AssetStore, OnlyRegularFilesAreFound) {
     ASSERT_EQ(0, mkdir("data", 0755));
     ASSERT_EQ(0, mkdir("pose.png", 0755));
     ASSERT_TRUE(testassets::writeFile("data/pose.png", text("data")));
     EXPECT_EQ(load("pose.png"), "data");
+
+    // Nothing ever writes to these FIFOs: opening one must not wait for a writer.
+    ASSERT_EQ(0, mkfifo("song.mp3", 0644));
+    ASSERT_TRUE(testassets::writeFile("data/song.mp3", text("song")));
+    EXPECT_EQ(load("song.mp3"), "song");
+    ASSERT_EQ(0, mkfifo("pr0n.rar", 0644));
+    EXPECT_EQ(assets::openArchive("pr0n.rar"), 0);
 }
 
 TEST_F(AssetStore, ArchiveEntriesStoredDeflatedAndByCase) {
@@ -142,6 +149,13 @@ TEST_F(AssetStore, ClosedArchiveIsNoLongerSearched) {
     ASSERT_EQ(assets::openArchive("pr0n.rar"), 1);
     EXPECT_EQ(load("a.png"), "a");
     assets::closeArchive();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(load("a.png"), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    // A failed open leaves no archive behind, not a flag without a handle.
+    ASSERT_EQ(assets::openArchive("pr0n.rar"), 1);
+    EXPECT_EQ(assets::openArchive("missing.rar"), 0);
     testing::internal::CaptureStdout();
     EXPECT_EQ(load("a.png"), "");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");

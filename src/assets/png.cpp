@@ -65,7 +65,10 @@ bool allocateRows(Decode& d) {
 
 // Every kind of picture ends as rows of 8-bit RGB (palette without
 // transparency) or RGBA; truecolour and grey without alpha get a 0xff filler.
+// Interlaced pictures are assembled by the library (asked for here, or it
+// warns on stderr when it has to turn that on itself).
 void requestTransformations(png_structp png, int bitDepth, int colorType) {
+    png_set_interlace_handling(png);
     if (bitDepth == 16) png_set_strip_16(png);
     if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
     if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA) {
@@ -76,10 +79,11 @@ void requestTransformations(png_structp png, int bitDepth, int colorType) {
         png_set_filler(png, 0xff, PNG_FILLER_AFTER);
 }
 
-std::int32_t hasAlphaFor(png_structp png, png_infop info, int colorType) {
+// Alpha channels of the file, and palette transparency, which the palette
+// expansion turns into a fourth byte a pixel.
+std::int32_t hasAlphaFor(int colorType, int bytesPerPixel) {
     if (colorType & PNG_COLOR_MASK_ALPHA) return 1;
-    if (colorType == PNG_COLOR_TYPE_PALETTE && png_get_valid(png, info, PNG_INFO_tRNS)) return 1;
-    return 0;
+    return colorType == PNG_COLOR_TYPE_PALETTE && bytesPerPixel == 4 ? 1 : 0;
 }
 
 void refuseOversized(png_structp png, png_uint_32 width, png_uint_32 height) {
@@ -113,11 +117,11 @@ void checkRowLayout(Decode& d) {
     refuseOversized(d.png, width, height);
     d.image = canvas::createImage(std::int32_t(width), std::int32_t(height));
     if (!d.image.pixels || !allocateRows(d)) return Outcome::OutOfMemory;
-    d.hasAlpha = hasAlphaFor(d.png, d.info, colorType);
 
     requestTransformations(d.png, bitDepth, colorType);
     png_read_update_info(d.png, d.info);
     checkRowLayout(d);
+    d.hasAlpha = hasAlphaFor(colorType, d.bytesPerPixel);
     png_read_image(d.png, d.rows);
     png_read_end(d.png, d.endInfo);
     return Outcome::Decoded;

@@ -3,7 +3,9 @@
 
 #include <unzip.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -31,15 +33,19 @@ struct State {
 };
 State state;
 
-// Only a regular file counts as found: a directory of the asset's name is not it.
+// Only a regular file counts as found: a directory of the asset's name is not
+// it, and a FIFO or device must not block the start-up (hence the
+// non-blocking open, which changes nothing for a regular file).
 std::FILE* openRegular(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) return nullptr;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
     struct stat info;
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-        std::fclose(file);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
         return nullptr;
     }
+    std::FILE* file = fdopen(fd, "rb");
+    if (!file) close(fd);
     return file;
 }
 
@@ -102,22 +108,25 @@ void readCurrentEntry(FileBlob& blob) {
     blob.size = size;
 }
 
+// The archive's length, or 0 when it is not a regular file: the zip reader
+// would block opening a FIFO and fail on anything else that is not a file.
 std::uint64_t archiveFileBytes(const char* fileName) {
-    std::FILE* file = std::fopen(fileName, "rb");
-    if (!file) return 0;
-    const std::int64_t length = fileLength(file);
-    std::fclose(file);
-    return length > 0 ? std::uint64_t(length) : 0;
+    struct stat info;
+    if (stat(fileName, &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+    return std::uint64_t(info.st_size);
 }
 
 } // namespace
 
 std::int32_t openArchive(const char* fileName) {
     closeArchive(); // a second open replaces the first instead of leaking it
+    if (!fileName) return 0;
+    const std::uint64_t bytes = archiveFileBytes(fileName);
+    if (bytes == 0) return 0;
     state.archive = unzOpen(fileName);
     if (!state.archive) return 0;
     state.archiveOpen = 1;
-    state.archiveBytes = archiveFileBytes(fileName);
+    state.archiveBytes = bytes;
     return 1;
 }
 
