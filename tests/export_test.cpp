@@ -92,6 +92,31 @@ TEST(ExportArgs, BadArgumentsNameTheProblem) {
     }
 }
 
+TEST(ExportOutput, PartialFileKeepsTheContainerAndNoExtensionMeansMp4) {
+    EXPECT_EQ(exporter::partialName("show.mp4", "77"), "show.partial-77.mp4");
+    EXPECT_EQ(exporter::partialName("a.b/show", "77"), "a.b/show.partial-77");
+    EXPECT_EQ(exporter::partialName("dir/.mkv", "1"), "dir/.mkv.partial-1");
+    EXPECT_EQ(exporter::partialName("x.tar.mkv", "1"), "x.tar.partial-1.mkv");
+    EXPECT_EQ(exporter::formatFor("out/show.mkv"), "");
+    EXPECT_EQ(exporter::formatFor("out.d/show"), "mp4");
+    EXPECT_EQ(exporter::formatFor("show."), "mp4");
+
+    exporter::EncoderSettings settings;
+    settings.ffmpeg = "/usr/bin/ffmpeg";
+    settings.output = "show.partial-1";
+    settings.format = "mp4";
+    auto command = exporter::encoderCommand(settings);
+    ASSERT_GE(command.size(), 3u);
+    EXPECT_EQ(command.front(), "/usr/bin/ffmpeg");
+    // An output option applies to the file named after it.
+    EXPECT_EQ(std::vector<std::string>(command.end() - 3, command.end()),
+              (std::vector<std::string>{"-f", "mp4", "show.partial-1"}));
+    settings.format.clear();
+    command = exporter::encoderCommand(settings);
+    EXPECT_EQ(command.back(), "show.partial-1");
+    EXPECT_NE(command[command.size() - 3], "-f");
+}
+
 // ---- frames ----
 
 TEST(ExportFrames, StillStepsRoundToTheNearestSixtiethWithAtLeastOne) {
@@ -302,6 +327,15 @@ std::string probe(const std::string& file, const std::string& stream, const std:
     return s;
 }
 
+int filesMatching(const std::string& dir, const std::string& part) {
+    DIR* d = opendir(dir.c_str());
+    int n = 0;
+    while (dirent* e = d ? readdir(d) : nullptr)
+        n += std::strstr(e->d_name, part.c_str()) != nullptr;
+    if (d) closedir(d);
+    return n;
+}
+
 TEST(ExportProgram, HelpVersionAndErrors) {
     testassets::ScopedTempDir dir;
     Result r = runProgram("--help");
@@ -322,6 +356,22 @@ TEST(ExportProgram, HelpVersionAndErrors) {
     r = runProgram("--fps 2 -o no/such/dir/show.mp4");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "kva-export: cannot write no/such/dir/show.mp4: No such file or directory\n");
+
+    r = runProgram("--fps 2 -o .");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kva-export: cannot write .: Is a directory\n");
+
+    // A container ffmpeg does not know: the export fails and the file that
+    // was there is left as it was, with no partial file beside it.
+    ASSERT_TRUE(testassets::writeFile("keep.nosuchformat", {'o', 'l', 'd'}));
+    r = runProgram("--fps 1 -o keep.nosuchformat");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(
+        r.err.find("kva-export: ffmpeg failed (exit status 1); keep.nosuchformat not written"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(slurp("keep.nosuchformat"), "old");
+    EXPECT_EQ(filesMatching(".", ".partial-"), 0);
 
     r = runProgram("--still 3 -o no/such/dir/frame.png");
     EXPECT_EQ(r.status, 1);
@@ -413,17 +463,20 @@ TEST(ExportProgram, InterruptEndsTheEncoderAndRemovesThePartialFile) {
         _exit(127);
     }
     // Wait until the encoder has started writing, then press Ctrl+C.
+    const std::string partial = exporter::partialName(output, std::to_string(pid));
     struct stat st {};
-    for (int i = 0; i < 300 && (stat(output.c_str(), &st) != 0 || st.st_size == 0); ++i)
+    for (int i = 0; i < 300 && (stat(partial.c_str(), &st) != 0 || st.st_size == 0); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(processMentions(output)) << "the encoder never started";
+    EXPECT_TRUE(processMentions(partial)) << "the encoder never started";
+    EXPECT_NE(access(output.c_str(), F_OK), 0) << "an unfinished video under the output's name";
     kill(pid, SIGINT);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_NE(access(output.c_str(), F_OK), 0) << "partial output left behind";
-    EXPECT_FALSE(processMentions(output)) << "ffmpeg still running";
+    EXPECT_NE(access(output.c_str(), F_OK), 0);
+    EXPECT_NE(access(partial.c_str(), F_OK), 0) << "partial output left behind";
+    EXPECT_FALSE(processMentions(partial)) << "ffmpeg still running";
 }
 
 } // namespace

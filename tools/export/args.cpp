@@ -25,14 +25,16 @@ constexpr const char* kHelp =
     "                   repeat every pixel (nearest neighbour)\n"
     "  -o FILE          output file (default show.mp4: H.264 and AAC in MP4,\n"
     "                   through the ffmpeg program; the container follows the\n"
-    "                   file's extension)\n"
+    "                   file's extension, MP4 when it has none); the video is\n"
+    "                   written beside FILE and takes its name only when complete\n"
     "  --still SECONDS  write one frame as a PNG (default frame.png) instead: the\n"
     "                   frame composed after round(SECONDS x 60) steps of 1/60 s,\n"
     "                   at least one; SECONDS from 0 to 192\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
-    "Ctrl+C stops an export, ends ffmpeg and removes the partial file.\n"
+    "Ctrl+C stops an export, ends ffmpeg and removes the partial file; an\n"
+    "existing FILE is left as it was unless the export completes.\n"
     "Exit status: 0 done, 1 failed, 2 bad arguments, 130 stopped.\n";
 
 // Whole-string parse; false on anything else (sign, spaces, trailing text).

@@ -40,16 +40,47 @@ std::string findProgram(const std::string& name) {
 
 std::vector<std::string> encoderCommand(const EncoderSettings& s) {
     const std::string size = std::to_string(s.width) + "x" + std::to_string(s.height);
-    return {s.ffmpeg, "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
-            // video: the composed frames, bytes B, G, R, unused
-            "-thread_queue_size", "64", "-f", "rawvideo", "-pix_fmt", "bgr0", "-s", size,
-            "-framerate", std::to_string(s.fps), "-i", "pipe:0",
-            // sound: interleaved stereo float
-            "-thread_queue_size", "1024", "-f", "f32le", "-ar", std::to_string(kSampleRate), "-ac",
-            std::to_string(kChannels), "-i", "pipe:3", "-map", "0:v:0", "-map", "1:a:0", "-vf",
-            "scale=out_color_matrix=bt709:out_range=tv", "-c:v", "libx264", "-pix_fmt", "yuv420p",
-            "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709", "-c:a",
-            "aac", "-b:a", "192k", "-movflags", "+faststart", s.output};
+    std::vector<std::string> command = {
+        s.ffmpeg, "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
+        // video: the composed frames, bytes B, G, R, unused
+        "-thread_queue_size", "64", "-f", "rawvideo", "-pix_fmt", "bgr0", "-s", size, "-framerate",
+        std::to_string(s.fps), "-i", "pipe:0",
+        // sound: interleaved stereo float
+        "-thread_queue_size", "1024", "-f", "f32le", "-ar", std::to_string(kSampleRate), "-ac",
+        std::to_string(kChannels), "-i", "pipe:3", "-map", "0:v:0", "-map", "1:a:0", "-vf",
+        "scale=out_color_matrix=bt709:out_range=tv", "-c:v", "libx264", "-pix_fmt", "yuv420p",
+        "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709", "-c:a", "aac",
+        "-b:a", "192k", "-movflags", "+faststart"};
+    if (!s.format.empty()) {
+        command.push_back("-f");
+        command.push_back(s.format);
+    }
+    command.push_back(s.output);
+    return command;
+}
+
+namespace {
+
+// Offset of the extension's dot in path, or npos: a dot inside the last
+// name and not at its start (".mp4" alone is a hidden file's name).
+std::size_t extensionDot(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = path.rfind('.');
+    return dot != std::string::npos && dot > base && dot + 1 < path.size() ? dot
+                                                                           : std::string::npos;
+}
+
+} // namespace
+
+std::string formatFor(const std::string& path) {
+    return extensionDot(path) == std::string::npos ? "mp4" : "";
+}
+
+std::string partialName(const std::string& path, const std::string& tag) {
+    const std::size_t dot = extensionDot(path);
+    if (dot == std::string::npos) return path + ".partial-" + tag;
+    return path.substr(0, dot) + ".partial-" + tag + path.substr(dot);
 }
 
 std::string startEncoder(Encoder& encoder, const EncoderSettings& settings) {

@@ -103,12 +103,22 @@ std::string findProgram(const std::string& name);
 struct EncoderSettings {
     std::string ffmpeg; // full path
     std::string output;
-    int soundFd = -1; // raw f32le stereo at 44100 Hz, read from its start
+    std::string format; // ffmpeg's muxer name; empty: chosen by the output's extension
+    int soundFd = -1;   // raw f32le stereo at 44100 Hz, read from its start
     std::int32_t width = 0, height = 0, fps = kDefaultFps;
 };
 
 // The ffmpeg command line for settings (program name first).
 std::vector<std::string> encoderCommand(const EncoderSettings& settings);
+
+// The muxer for a video file named path: "mp4" when its name has no
+// extension (ffmpeg could not choose one), else empty (ffmpeg's choice).
+std::string formatFor(const std::string& path);
+
+// Where a video is written until it is complete: beside path, with the
+// same extension, so ffmpeg picks the same container, and tag in the name
+// (the process id), so two exports never share one.
+std::string partialName(const std::string& path, const std::string& tag);
 
 struct Encoder {
     int pid = -1;

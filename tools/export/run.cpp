@@ -4,8 +4,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -32,12 +34,18 @@ using Clock = std::chrono::steady_clock;
 
 // Rewrites one line on standard error, at most four times a second, and
 // only on a terminal.
+// The rate and time left count from the first frame, not from the sound
+// rendered before it.
 struct Progress {
     bool enabled = isatty(STDERR_FILENO) == 1;
     std::int64_t total = 0;
     Clock::time_point start = Clock::now();
     Clock::time_point last = start;
 
+    void begin(std::int64_t frames) {
+        total = frames;
+        start = last = Clock::now();
+    }
     double elapsed() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
     void update(std::int64_t done) {
         if (!enabled) return;
@@ -88,9 +96,12 @@ FILE* writeSound(const SoundTrack& track, std::string& reason) {
     return file;
 }
 
-// Creates the output (or finds it writable) before any work is done.
-std::string checkWritable(const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+// Creates the partial file before any work is done, which proves the
+// output's folder writable; an existing output must be a file.
+std::string createPartial(const std::string& output, const std::string& partial) {
+    struct stat st {};
+    if (stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return std::strerror(errno);
     close(fd);
     return {};
@@ -98,6 +109,7 @@ std::string checkWritable(const std::string& path) {
 
 struct VideoJob {
     const Options& o;
+    std::string partial; // what ffmpeg writes; renamed to the output when complete
     Encoder encoder;
     std::vector<canvas::PixelWord> frame; // the latest presented frame, upscaled
     std::size_t frameBytes = 0;
@@ -125,61 +137,74 @@ bool feedFrames(VideoJob& job, const show::Pictures& pictures, std::int64_t hold
     return ok;
 }
 
-int stopped(const std::string& output) {
-    std::remove(output.c_str());
-    std::fprintf(stderr, "kva-export: stopped; removed %s\n", output.c_str());
+int stopped() {
+    std::fputs("kva-export: stopped; nothing written\n", stderr);
     return kExitStopped;
 }
 
+// Sound first (the video's length follows from it), then the encoder fed
+// frame by frame. On success the partial file holds the whole video.
 int encodeVideo(VideoJob& job, const ShowAssets& a, const std::string& ffmpeg) {
     const Options& o = job.o;
     const std::int64_t shown = countFrames(o.fps);
     const SoundTrack track = renderSoundTrack(a.song, soundFramesFor(shown, o.fps));
     const std::int64_t hold = videoFramesFor(track.endingFrames, o.fps);
+    if (stopRequested()) return stopped();
     std::string reason;
     FILE* sound = writeSound(track, reason);
     if (!sound) return fail("cannot write the sound track to a temporary file: " + reason);
 
-    EncoderSettings settings{
-        ffmpeg, o.output, fileno(sound), show::kWidth * o.scale, show::kHeight * o.scale, o.fps};
+    const EncoderSettings settings{ffmpeg,
+                                   job.partial,
+                                   formatFor(o.output),
+                                   fileno(sound),
+                                   show::kWidth * o.scale,
+                                   show::kHeight * o.scale,
+                                   o.fps};
     reason = startEncoder(job.encoder, settings);
     std::fclose(sound); // ffmpeg holds its own descriptor now
     if (!reason.empty()) return fail("cannot start " + ffmpeg + ": " + reason);
 
     job.frame.assign(std::size_t(settings.width) * std::size_t(settings.height), 0);
     job.frameBytes = job.frame.size() * sizeof(canvas::PixelWord);
-    job.progress.total = shown + hold;
+    job.progress.begin(shown + hold);
     const bool fed = feedFrames(job, a.pictures, hold);
     job.progress.finish();
     if (stopRequested()) {
         killEncoder(job.encoder);
-        return stopped(o.output);
+        return stopped();
     }
     const int status = finishEncoder(job.encoder);
-    if (stopRequested()) return stopped(o.output);
-    if (!fed || status != 0) {
-        std::remove(o.output.c_str());
-        return fail("ffmpeg failed (exit status " + std::to_string(status) + "); removed " +
-                    o.output);
-    }
-    std::fprintf(stderr, "kva-export: wrote %s (%lld frames at %d fps, %dx%d, in %.1f s)\n",
-                 o.output.c_str(), static_cast<long long>(job.written), o.fps, settings.width,
-                 settings.height, job.progress.elapsed());
+    if (stopRequested()) return stopped();
+    if (!fed || status != 0)
+        return fail("ffmpeg failed (exit status " + std::to_string(status) + "); " + o.output +
+                    " not written");
     return 0;
 }
 
 int runVideo(const Options& o) {
+    const Clock::time_point start = Clock::now();
     const std::string ffmpeg = findProgram("ffmpeg");
     if (ffmpeg.empty()) return fail("ffmpeg not found on PATH (install the Debian package ffmpeg)");
-    const std::string reason = checkWritable(o.output);
+    VideoJob job{o, partialName(o.output, std::to_string(getpid())), {}, {}, 0, {}, 0};
+    std::string reason = createPartial(o.output, job.partial);
     if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
 
     ShowAssets a;
     loadShowAssets(a);
-    VideoJob job{o, {}, {}, 0, {}, 0};
-    const int status = encodeVideo(job, a, ffmpeg);
+    int status = encodeVideo(job, a, ffmpeg);
     releaseShowAssets(a);
-    return status;
+    if (status == 0 && std::rename(job.partial.c_str(), o.output.c_str()) != 0)
+        status = fail("cannot write " + o.output + ": " + std::strerror(errno));
+    if (status != 0) {
+        std::remove(job.partial.c_str());
+        return status;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::fprintf(stderr, "kva-export: wrote %s (%lld frames at %d fps, %dx%d, in %.1f s)\n",
+                 o.output.c_str(), static_cast<long long>(job.written), o.fps,
+                 show::kWidth * o.scale, show::kHeight * o.scale, seconds);
+    return 0;
 }
 
 } // namespace
