@@ -2,6 +2,8 @@
 // AVX2 only here and chosen at run time, so the program runs on any x86-64.
 #include "display/convert_pixel.h"
 
+#include <cstdint>
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define KVA_X86 1
@@ -24,27 +26,37 @@ using canvas::PixelWord;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
 }
 
-// Walks a row with a layout's kernels: wide groups, narrow groups, then one
-// narrow group ending at the row's end that rewrites a few pixels with the
-// values they already hold. Reads and writes stay inside the row; rows
-// shorter than a narrow group go pixel by pixel.
+// Pixels to skip so that the source reaches a 32-byte boundary: aligned
+// loads never straddle a cache line, which costs a fifth of the time.
+inline std::int32_t toAlignedSource(const PixelWord* src) {
+    return static_cast<std::int32_t>((0u - reinterpret_cast<std::uintptr_t>(src)) & 31u) / 4;
+}
+
+// Walks a row with a layout's kernels: one narrow group at the start, wide
+// groups from the first aligned source word on, narrow groups, then one
+// narrow group ending at the row's end. Overlapping groups rewrite pixels
+// with the values they already hold. A wide group may scribble kSpill
+// pixels past its end, so it only runs where later groups rewrite them.
+// Reads and writes stay inside the row; rows shorter than a narrow group
+// go pixel by pixel.
 template <class K>
 [[gnu::target("avx2")]] void convertRow(const PixelWord* src, void* dst, std::int32_t count) {
     auto* out = static_cast<unsigned char*>(dst);
-    std::int32_t i = 0;
-    for (; i + K::kWide <= count; i += K::kWide) K::wide(src + i, out + i * K::kBytes);
-    for (; i + K::kNarrow <= count; i += K::kNarrow) K::narrow(src + i, out + i * K::kBytes);
-    if (i == count) return;
     if (count < K::kNarrow) {
         K::scalar(src, out, count);
         return;
     }
+    std::int32_t i = toAlignedSource(src);
+    if (i > 0) K::narrow(src, out);
+    for (; i + K::kWide + K::kSpill <= count; i += K::kWide) K::wide(src + i, out + i * K::kBytes);
+    for (; i + K::kNarrow <= count; i += K::kNarrow) K::narrow(src + i, out + i * K::kBytes);
+    if (i == count) return;
     i = count - K::kNarrow;
     K::narrow(src + i, out + i * K::kBytes);
 }
 
 struct Copy32 {
-    static constexpr std::int32_t kBytes = 4, kWide = 32, kNarrow = 8;
+    static constexpr std::int32_t kBytes = 4, kWide = 32, kNarrow = 8, kSpill = 0;
     static constexpr RowConverter scalar = scalarRgb32;
     [[gnu::target("avx2")]] static void wide(const PixelWord* src, unsigned char* out) {
         const __m256i a = load8(src), b = load8(src + 8), c = load8(src + 16), d = load8(src + 24);
@@ -60,7 +72,7 @@ struct Copy32 {
 
 // B, G, R, A to R, G, B, 0 inside each word.
 struct Swap32 {
-    static constexpr std::int32_t kBytes = 4, kWide = 32, kNarrow = 8;
+    static constexpr std::int32_t kBytes = 4, kWide = 32, kNarrow = 8, kSpill = 0;
     static constexpr RowConverter scalar = scalarBgr32;
     [[gnu::target("avx2")]] static __m256i swap(__m256i v) {
         const __m256i order =
@@ -81,10 +93,12 @@ struct Swap32 {
 };
 
 // 24-bit rows: a byte shuffle packs each 128-bit half's four pixels into its
-// low 12 bytes (dwords 0-2 and 4-6 of the register); dword permutes and
-// blends then join four registers into three full stores.
+// low 12 bytes. The wide group stores each half whole, 12 bytes apart, so the
+// next store covers the previous one's 4 zero bytes: no cross-lane shuffle,
+// one shuffle per 8 pixels. Its last store runs 4 bytes (2 pixels) past the
+// group. The narrow group joins the halves and stores exactly 24 bytes.
 template <bool Reverse> struct Pack24 {
-    static constexpr std::int32_t kBytes = 3, kWide = 32, kNarrow = 8;
+    static constexpr std::int32_t kBytes = 3, kWide = 32, kNarrow = 8, kSpill = 2;
     static constexpr RowConverter scalar = Reverse ? scalarBgr24 : scalarRgb24;
     [[gnu::target("avx2")]] static __m256i squeeze(__m256i v) {
         const __m256i order =
@@ -94,22 +108,20 @@ template <bool Reverse> struct Pack24 {
                                        2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
         return _mm256_shuffle_epi8(v, order);
     }
-    [[gnu::target("avx2")]] static __m256i pick(__m256i v, int i0, int i1, int i2, int i3, int i4,
-                                                int i5, int i6, int i7) {
-        return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(i0, i1, i2, i3, i4, i5, i6, i7));
+    [[gnu::target("avx2")]] static void halves(const PixelWord* src, unsigned char* out) {
+        const __m256i v = squeeze(load8(src));
+        store16(out, _mm256_castsi256_si128(v));
+        store16(out + 12, _mm256_extracti128_si256(v, 1));
     }
     [[gnu::target("avx2")]] static void wide(const PixelWord* src, unsigned char* out) {
-        const __m256i a = squeeze(load8(src)), b = squeeze(load8(src + 8));
-        const __m256i c = squeeze(load8(src + 16)), d = squeeze(load8(src + 24));
-        store32(out, _mm256_blend_epi32(pick(a, 0, 1, 2, 4, 5, 6, 0, 0),
-                                        pick(b, 0, 0, 0, 0, 0, 0, 0, 1), 0xC0));
-        store32(out + 32, _mm256_blend_epi32(pick(b, 2, 4, 5, 6, 0, 0, 0, 0),
-                                             pick(c, 0, 0, 0, 0, 0, 1, 2, 4), 0xF0));
-        store32(out + 64, _mm256_blend_epi32(pick(c, 5, 6, 0, 0, 0, 0, 0, 0),
-                                             pick(d, 0, 0, 0, 1, 2, 4, 5, 6), 0xFC));
+        halves(src, out);
+        halves(src + 8, out + 24);
+        halves(src + 16, out + 48);
+        halves(src + 24, out + 72);
     }
     [[gnu::target("avx2")]] static void narrow(const PixelWord* src, unsigned char* out) {
-        const __m256i v = pick(squeeze(load8(src)), 0, 1, 2, 4, 5, 6, 0, 0);
+        const __m256i order = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 0, 0);
+        const __m256i v = _mm256_permutevar8x32_epi32(squeeze(load8(src)), order);
         store16(out, _mm256_castsi256_si128(v));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(v, 1));
     }
@@ -121,7 +133,7 @@ template <bool Reverse> struct Pack24 {
 // brings the value to the low 16 bits, and an unsigned pack of two registers
 // joins them (no lane exceeds 0xFFFF, so nothing saturates).
 template <int LowMul, int HighMul, int GreenMask, int Shift, RowConverter Scalar> struct Pack16 {
-    static constexpr std::int32_t kBytes = 2, kWide = 32, kNarrow = 8;
+    static constexpr std::int32_t kBytes = 2, kWide = 32, kNarrow = 8, kSpill = 0;
     static constexpr RowConverter scalar = Scalar;
     [[gnu::target("avx2")]] static __m256i lanes(__m256i p) {
         const __m256i rb = _mm256_and_si256(p, _mm256_set1_epi32(0x00F800F8));
