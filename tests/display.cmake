@@ -1,22 +1,31 @@
 # The display on a real X server: the kva program runs on Xvfb screens of
 # depth 24, 16 and 15 (and a larger one, where it is centred), its screen is
 # grabbed and compared pixel for pixel, and Escape or a close request must end
-# it; with no display it must say why and fail.
+# it, also while a song plays on a real audio device thread; a screen it
+# cannot use, or no display at all, must be named in one line and fail.
 pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
-add_executable(kva_xhelper ${CMAKE_CURRENT_SOURCE_DIR}/x11/kva_xhelper.cpp)
-target_link_libraries(kva_xhelper PRIVATE PkgConfig::X11 PkgConfig::PNG)
+find_library(KVA_MP3LAME mp3lame REQUIRED)
+add_executable(kva_xhelper ${CMAKE_CURRENT_SOURCE_DIR}/x11/kva_xhelper.cpp
+                           ${CMAKE_CURRENT_SOURCE_DIR}/test_songs.cpp)
+target_include_directories(kva_xhelper PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(kva_xhelper PRIVATE PkgConfig::X11 PkgConfig::PNG ${KVA_MP3LAME})
 
 # The normal and the sanitizer build run their suites one after the other,
-# so each build keeps its own display numbers.
+# so each build keeps its own display numbers; a private build can move its
+# range out of the way of another's.
 if(KVA_SANITIZE)
-  set(kva_x11_display 171)
+  set(kva_x11_default_display 171)
 else()
-  set(kva_x11_display 151)
+  set(kva_x11_default_display 151)
 endif()
+set(KVA_X11_DISPLAY ${kva_x11_default_display} CACHE STRING
+    "First X display number the display tests start Xvfb on")
+set(kva_x11_display ${KVA_X11_DISPLAY})
 
 set(kva_x11_script ${CMAKE_CURRENT_SOURCE_DIR}/x11/display_x11_test.sh)
 foreach(case "depth24 24 640x480 escape" "depth16 16 640x480 close" "depth15 15 640x480 escape"
-             "centred 24 800x600 close")
+             "centred 24 800x600 close" "song_escape 24 640x480 escape song"
+             "song_close 16 640x480 close song" "depth8 8 640x480 refused")
   separate_arguments(args UNIX_COMMAND "${case}")
   list(GET args 0 name)
   list(SUBLIST args 1 -1 rest)
@@ -27,6 +36,9 @@ foreach(case "depth24 24 640x480 escape" "depth16 16 640x480 close" "depth15 15 
   math(EXPR kva_x11_display "${kva_x11_display} + 1")
 endforeach()
 
-add_test(NAME display_x11_nodisplay
-  COMMAND bash ${kva_x11_script} $<TARGET_FILE:kva> $<TARGET_FILE:kva_xhelper> - - - nodisplay)
-set_tests_properties(display_x11_nodisplay PROPERTIES TIMEOUT 20)
+foreach(driver auto x11)
+  add_test(NAME display_x11_nodisplay_${driver}
+    COMMAND bash ${kva_x11_script} $<TARGET_FILE:kva> $<TARGET_FILE:kva_xhelper> - - -
+            nodisplay ${driver})
+  set_tests_properties(display_x11_nodisplay_${driver} PROPERTIES TIMEOUT 20)
+endforeach()

@@ -71,24 +71,85 @@ TEST_F(DisplayTest, SetUpRunsEveryStepInOrder) {
     EXPECT_EQ(errors, "");
 }
 
-// Each failing step ends set-up there, undoes nothing, and says why on one line.
-TEST(DisplaySetUp, EachFailingStepStopsThereWithOneLine) {
-    const std::vector<std::string> steps = {"loadLibrary",         "findCreateEntry",
-                                            "createDisplayObject", "setExclusiveFullscreen",
-                                            "getBackBuffer",       "getPixelFormat"};
-    for (const std::string& step : steps) {
-        SCOPED_TRACE(step);
+struct FailureScript {
+    const char* name;
+    void (*script)(fake::FakeOutput&);
+    const char* lastCall;
+    bool noDisplay; // the user is pointed to the exporter
+};
+
+const FailureScript kFailures[] = {
+    {"loadLibrary", [](fake::FakeOutput& o) { o.failing.insert("loadLibrary"); }, "loadLibrary",
+     true},
+    {"findCreateEntry", [](fake::FakeOutput& o) { o.failing.insert("findCreateEntry"); },
+     "findCreateEntry", true},
+    {"createDisplayObject", [](fake::FakeOutput& o) { o.failing.insert("createDisplayObject"); },
+     "createDisplayObject", true},
+    {"setExclusiveFullscreen",
+     [](fake::FakeOutput& o) { o.failing.insert("setExclusiveFullscreen"); },
+     "setExclusiveFullscreen", false},
+    {"depths",
+     [](fake::FakeOutput& o) {
+         o.refusedDepths = {32, 24, 16};
+     },
+     "setDisplayMode 5x3x16", false},
+    {"arrangements",
+     [](fake::FakeOutput& o) {
+         o.refusedArrangements = {Arrangement::TwoBackBuffers, Arrangement::OneBackBuffer,
+                                  Arrangement::LonePrimary};
+     },
+     "createSurfaces lone", false},
+    {"getBackBuffer", [](fake::FakeOutput& o) { o.failing.insert("getBackBuffer"); },
+     "getBackBuffer", false},
+    {"getPixelFormat", [](fake::FakeOutput& o) { o.failing.insert("getPixelFormat"); },
+     "getPixelFormat", false},
+    {"not RGB", [](fake::FakeOutput& o) { o.format.flags = 0; }, "getPixelFormat", false},
+    {"no converter",
+     [](fake::FakeOutput& o) {
+         o.format = {display::kPixelFormatRgb, 32, 0xF800, 0x07E0, 0x1F};
+     },
+     "getPixelFormat", false},
+};
+
+// Each failing step ends set-up there, undoes nothing, and says why on one
+// line; where no display could be reached the line also names the exporter.
+TEST(DisplaySetUp, EachFailureStopsThereUndoesNothingAndSaysWhy) {
+    for (const FailureScript& f : kFailures) {
+        SCOPED_TRACE(f.name);
         fake::FakeOutput out;
         fake::Installed installed{out};
-        out.failing.insert(step);
+        f.script(out);
         ::testing::internal::CaptureStderr();
         EXPECT_EQ(display::openDisplay("KVA", kW, kH), 0);
         const std::string errors = ::testing::internal::GetCapturedStderr();
-        EXPECT_EQ(out.calls.back(), step);
-        EXPECT_FALSE(hasAny(out.calls, {"release", "restore", "destroy", "free", "screenSaver"}));
+        EXPECT_EQ(out.calls.back(), f.lastCall);
+        EXPECT_FALSE(hasAny(out.calls,
+                            {"release", "restore", "destroy", "free", "screenSaver", "setNormal"}));
         EXPECT_EQ(errors.rfind("kva: cannot set up the display: ", 0), 0u) << errors;
-        EXPECT_NE(errors.find("scripted failure"), std::string::npos) << errors;
         EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1);
+        EXPECT_EQ(errors.back(), '\n');
+        EXPECT_EQ(errors.find("kva-export") != std::string::npos, f.noDisplay) << errors;
+    }
+}
+
+// The reason is the output layer's own, or says what was wrong with the format.
+TEST(DisplaySetUp, TheLineCarriesTheReason) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"loadLibrary", "scripted failure"},
+        {"getBackBuffer", "scripted failure"},
+        {"not RGB", "not direct RGB"},
+        {"no converter", "no converter for 32-bit pixels with masks f800/7e0/1f"},
+    };
+    for (const auto& [name, reason] : cases) {
+        SCOPED_TRACE(name);
+        fake::FakeOutput out;
+        fake::Installed installed{out};
+        for (const FailureScript& f : kFailures)
+            if (std::string(f.name) == name) f.script(out);
+        ::testing::internal::CaptureStderr();
+        display::openDisplay("KVA", kW, kH);
+        const std::string errors = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(errors.find(reason), std::string::npos) << errors;
     }
 }
 
@@ -126,30 +187,6 @@ TEST_F(DisplayTest, LonePrimaryFailsAtTheBackBuffer) {
     EXPECT_EQ(open(), 0);
     EXPECT_EQ(out.named("createSurfaces").back(), "createSurfaces lone");
     EXPECT_EQ(out.calls.back(), "getBackBuffer");
-}
-
-TEST_F(DisplayTest, NoArrangementFails) {
-    out.refusedArrangements = {Arrangement::TwoBackBuffers, Arrangement::OneBackBuffer,
-                               Arrangement::LonePrimary};
-    EXPECT_EQ(open(), 0);
-    EXPECT_EQ(out.calls.back(), "createSurfaces lone");
-}
-
-TEST_F(DisplayTest, FormatsWithoutRgbOrWithoutAConverterFail) {
-    out.format.flags = 0;
-    EXPECT_EQ(open(), 0);
-    EXPECT_EQ(out.calls.back(), "getPixelFormat");
-    EXPECT_NE(errors.find("not direct RGB"), std::string::npos);
-
-    fake::FakeOutput other;
-    fake::Installed again{other};
-    other.format = {display::kPixelFormatRgb, 32, 0xF800, 0x07E0, 0x001F};
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(display::openDisplay("KVA", kW, kH), 0);
-    const std::string text = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(other.calls.back(), "getPixelFormat");
-    EXPECT_NE(text.find("no converter for 32-bit pixels with masks f800/7e0/1f"), std::string::npos)
-        << text;
 }
 
 TEST_F(DisplayTest, NothingIsDrawnBeforeTheFirstActivation) {
@@ -220,8 +257,9 @@ TEST_F(DisplayTest, FailingLocksSkipFramesUntilOneSucceeds) {
     EXPECT_EQ(lastResult, 1);
 }
 
-// Escape and a close request close the display in order, then exit with 0,
-// from inside the pump: nothing is drawn and later messages stay queued.
+// Escape and a close request close the display in order, run the
+// before-exit hooks (the audio device stops there), then exit with 0, from
+// inside the pump: nothing is drawn and later messages stay queued.
 TEST_F(DisplayTest, EscapeAndCloseRequestCloseThenExitZero) {
     for (MessageKind kind : {MessageKind::KeyDown, MessageKind::Close}) {
         fake::FakeOutput o;
@@ -240,6 +278,7 @@ TEST_F(DisplayTest, EscapeAndCloseRequestCloseThenExitZero) {
             EXPECT_EQ(e.code, 0);
         }
         Calls want = kCloseCalls;
+        want.push_back("beforeExit");
         want.push_back("exit 0");
         EXPECT_EQ(Calls(o.calls.begin() + std::ptrdiff_t(before), o.calls.end()), want);
         EXPECT_EQ(o.messages.size(), 1u);

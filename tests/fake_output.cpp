@@ -13,6 +13,11 @@ constexpr display::Handle kLibrary = 11, kDirectDraw = 12, kWindow = 13, kPrimar
                           kBackBuffer = 15;
 
 FakeOutput* current = nullptr;
+bool hookAdded = false; // hooks cannot be taken back, so one serves every test
+
+void recordBeforeExit() {
+    if (current) current->calls.push_back("beforeExit");
+}
 
 void recordSleep(std::uint32_t milliseconds) {
     if (current) current->calls.push_back("sleep " + std::to_string(milliseconds));
@@ -160,6 +165,8 @@ Installed::Installed(FakeOutput& output) {
     display::setOutputLayer(&output);
     platform::setSleepHandler(recordSleep);
     platform::setExitHandler(throwExit);
+    if (!hookAdded) platform::addBeforeExitHook(recordBeforeExit);
+    hookAdded = true;
 }
 
 Installed::~Installed() {

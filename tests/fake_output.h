@@ -69,9 +69,9 @@ class FakeOutput final : public display::OutputLayer {
     std::int32_t width_ = 0;
 };
 
-// Installs a FakeOutput as the display's layer, and a sleep and an exit
-// handler that record into it; the exit handler throws ExitCalled. Restores
-// the real ones when it goes.
+// Installs a FakeOutput as the display's layer, and a sleep handler, a
+// before-exit hook ("beforeExit") and an exit handler that record into it;
+// the exit handler throws ExitCalled. Restores the real handlers when it goes.
 struct ExitCalled {
     int code;
 };

@@ -45,13 +45,21 @@ OutputLayer& out() {
     return *s.layer;
 }
 
+// Where no display can be reached at all, the user is told of the exporter,
+// which renders the same show to a file without one.
+constexpr const char* kNoDisplayHint =
+    "; without a display, kva-export writes the show as a video file";
+
 // Set-up ends at the first failing step and leaves earlier steps in place.
-std::int32_t fail(const char* step, const char* reason) {
-    std::fprintf(stderr, "kva: cannot set up the display: %s: %s\n", step, reason);
+std::int32_t fail(const char* step, const char* reason, const char* hint = "") {
+    std::fprintf(stderr, "kva: cannot set up the display: %s: %s%s\n", step, reason, hint);
     return 0;
 }
 std::int32_t fail(const char* step) {
     return fail(step, out().lastError());
+}
+std::int32_t failWithoutDisplay(const char* step) {
+    return fail(step, out().lastError(), kNoDisplayHint);
 }
 
 bool setFirstDepth(Display& d) {
@@ -121,10 +129,10 @@ std::int32_t openDisplay(const char* className, std::int32_t width, std::int32_t
     OutputLayer& o = out();
 
     d.displayLibrary = o.loadLibrary();
-    if (!d.displayLibrary) return fail("starting the video system");
-    if (!o.findCreateEntry(d.displayLibrary)) return fail("finding a display driver");
+    if (!d.displayLibrary) return failWithoutDisplay("starting the video system");
+    if (!o.findCreateEntry(d.displayLibrary)) return failWithoutDisplay("finding a display driver");
     d.directDraw = o.createDisplayObject();
-    if (!d.directDraw) return fail("opening the display");
+    if (!d.directDraw) return failWithoutDisplay("opening the display");
 
     d.windowClass = className;
     o.registerWindowClass(className, displayWindowProc);

@@ -62,7 +62,8 @@ class SdlOutput final : public display::OutputLayer {
     const char* lastError() override { return error_.c_str(); }
 
     Handle loadLibrary() override {
-        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        // The display's own layout, not a texture that is always 32-bit.
+        SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_OVERRIDE);
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return failed(SDL_GetError());
         videoUp_ = true;
         return kLibrary;
@@ -84,7 +85,19 @@ class SdlOutput final : public display::OutputLayer {
         return Handle(kDisplayIndex + 1);
     }
 
-    void registerWindowClass(const char*, display::WindowProc) override {}
+    // SDL names the window's class after the program unless these say
+    // otherwise, and reads them when its video system starts, before the
+    // class is known here: so it starts again, once, with the class in place.
+    void registerWindowClass(const char* className, display::WindowProc) override {
+        const char* current = std::getenv("SDL_VIDEO_X11_WMCLASS");
+        if (current && std::strcmp(current, className) == 0) return;
+        setenv("SDL_VIDEO_X11_WMCLASS", className, 1);
+        setenv("SDL_VIDEO_WAYLAND_WMCLASS", className, 1);
+        if (!videoUp_) return;
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        videoUp_ = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+        if (!videoUp_) failed(SDL_GetError());
+    }
 
     // Hidden and windowed until the mode is known and the surfaces are made.
     Handle createWindow(const char*, const char* title) override {
@@ -203,6 +216,7 @@ class SdlOutput final : public display::OutputLayer {
 
     bool findMode(std::int32_t width, std::int32_t height, std::int32_t bits,
                   SDL_DisplayMode& mode);
+    std::string describeScreen();
     void acquireSurface();
     void translate(const SDL_Event& event, WindowMessage& message);
     void translateWindowEvent(const SDL_WindowEvent& event, WindowMessage& message);
@@ -238,14 +252,22 @@ bool SdlOutput::findMode(std::int32_t width, std::int32_t height, std::int32_t b
     return mode.w >= width && mode.h >= height && bitCountOf(mode.format) == std::uint32_t(bits);
 }
 
+// What the screen is, for the reason given when no mode fits.
+std::string SdlOutput::describeScreen() {
+    SDL_DisplayMode mode;
+    if (SDL_GetDesktopDisplayMode(kDisplayIndex, &mode) != 0) return SDL_GetError();
+    const std::string size = std::to_string(mode.w) + "x" + std::to_string(mode.h);
+    if (mode.format == SDL_PIXELFORMAT_UNKNOWN)
+        return "the screen is " + size + " in a pixel layout SDL cannot draw";
+    return "the screen is " + size + " at " + std::to_string(SDL_BITSPERPIXEL(mode.format)) +
+           " bits per pixel";
+}
+
 bool SdlOutput::setDisplayMode(Handle, std::int32_t width, std::int32_t height,
                                std::int32_t bitsPerPixel) {
     SDL_DisplayMode mode;
-    if (!window_ || !findMode(width, height, bitsPerPixel, mode)) {
-        error_ = "the display offers no " + std::to_string(width) + "x" + std::to_string(height) +
-                 " mode at " + std::to_string(bitsPerPixel) + " bits per pixel";
-        return false;
-    }
+    if (!window_) return refused("the window was not created");
+    if (!findMode(width, height, bitsPerPixel, mode)) return refused(describeScreen().c_str());
     if (SDL_SetWindowDisplayMode(window_, &mode) != 0) return refused(SDL_GetError());
     // Without a window manager nobody else gives the window the screen's size.
     SDL_SetWindowSize(window_, mode.w, mode.h);

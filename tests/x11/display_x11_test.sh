@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
 # display_x11_test.sh -- runs the real kva on an Xvfb screen of its own and
 # checks what reaches the screen and how the program ends.
-#   display_x11_test.sh KVA HELPER DISPLAY-NUMBER DEPTH GEOMETRY escape|close
-#   display_x11_test.sh KVA HELPER - - - nodisplay
+#   display_x11_test.sh KVA HELPER DISPLAY-NUMBER DEPTH GEOMETRY escape|close [song]
+#   display_x11_test.sh KVA HELPER DISPLAY-NUMBER DEPTH GEOMETRY refused
+#   display_x11_test.sh KVA HELPER - - - nodisplay auto|x11
 # escape/close: the grab after about 1.5 s must be the background converted
 # to the screen's layout, centred on black; then Escape (xdotool) or a
-# WM_DELETE_WINDOW request must end kva with status 0 within a second.
-# nodisplay: with no display at all kva prints one line and exits with 1.
+# WM_DELETE_WINDOW request must end kva with status 0 within a second, with
+# nothing on its standard output or error. With song, elg.mp3 plays on SDL's
+# disk audio driver, so a real device thread runs when the show is ended.
+# refused: a screen kva cannot draw on ends it at start-up with one line and 1.
+# nodisplay: with no display at all (SDL left to choose, or told to use X11)
+# kva prints one line that also names the video exporter, and exits with 1.
 set -euo pipefail
 
 kva=$(realpath "$1") helper=$(realpath "$2") number=$3 depth=$4 geometry=$5 ending=$6
+extra=${7:-}
 work=$(mktemp -d)
 xvfb_pid='' kva_pid=''
 
@@ -36,9 +42,19 @@ fail() {
 
 # Runs kva in the work folder, the way a user starts it there.
 start_kva() {
-    (cd "$work" && exec env -u SDL_VIDEODRIVER "$@" SDL_AUDIODRIVER=dummy "$kva") \
+    (cd "$work" && exec env -u SDL_VIDEODRIVER SDL_AUDIODRIVER=dummy env "$@" "$kva") \
         >"$work/kva.out" 2>"$work/kva.err" &
     kva_pid=$!
+}
+
+# Set-up failures: exactly one line, kva's own, and status 1.
+expect_one_line_and_status_1() {
+    wait_for_end 100 || fail "kva kept running"
+    [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+    lines=$(wc -l <"$work/kva.err")
+    [ "$lines" -eq 1 ] || fail "expected one line on standard error, got $lines"
+    grep -q '^kva: cannot set up the display: .*: .' "$work/kva.err" || fail "no reason given"
+    [ ! -s "$work/kva.out" ] || fail "unexpected standard output"
 }
 
 # Waits up to $1 tenths of a second for kva to end; its status in $status.
@@ -59,12 +75,11 @@ if [ "$ending" = nodisplay ]; then
     # A session with a runtime folder but no display: the Wayland library
     # then stays quiet and the only line is kva's own.
     mkdir -m 700 "$work/runtime"
-    start_kva -u DISPLAY -u WAYLAND_DISPLAY XDG_RUNTIME_DIR="$work/runtime"
-    wait_for_end 100 || fail "kva kept running with no display"
-    [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
-    lines=$(wc -l <"$work/kva.err")
-    [ "$lines" -eq 1 ] || fail "expected one line on standard error, got $lines"
-    grep -q '^kva: cannot set up the display: .*: .' "$work/kva.err" || fail "no reason given"
+    driver=()
+    [ "$extra" = x11 ] && driver=(SDL_VIDEODRIVER=x11)
+    start_kva -u DISPLAY -u WAYLAND_DISPLAY XDG_RUNTIME_DIR="$work/runtime" "${driver[@]}"
+    expect_one_line_and_status_1
+    grep -q 'kva-export' "$work/kva.err" || fail "the video exporter is not mentioned"
     echo "ok: $(cat "$work/kva.err")"
     exit 0
 fi
@@ -72,19 +87,34 @@ fi
 if [ -e "/tmp/.X$number-lock" ] && kill -0 "$(tr -d ' ' <"/tmp/.X$number-lock")" 2>/dev/null; then
     fail "display :$number is already in use"
 fi
-Xvfb ":$number" -screen 0 "${geometry}x$depth" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# -noreset: the server would otherwise reset as each probing client leaves,
+# refusing connections for a moment.
+Xvfb ":$number" -screen 0 "${geometry}x$depth" -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 export DISPLAY=":$number"
+answered=''
 for ((i = 0; i < 50; i++)); do
-    xdpyinfo >/dev/null 2>&1 && break
+    xdpyinfo >/dev/null 2>&1 && { answered=yes; break; }
     kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
     sleep 0.1
 done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not answer"
+[ -n "$answered" ] || fail "Xvfb did not answer"
 
-"$helper" picture "$work/solnedgang.png" 640 480 || fail "cannot write the test picture"
-start_kva
+"$helper" pictures "$work" 640 480 || fail "cannot write the test pictures"
+song=()
+if [ "$extra" = song ]; then
+    "$helper" song "$work/elg.mp3" 20 || fail "cannot write the test song"
+    song=(SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/audio.raw")
+fi
+start_kva "${song[@]}"
+
+if [ "$ending" = refused ]; then
+    expect_one_line_and_status_1
+    echo "ok: $(cat "$work/kva.err")"
+    exit 0
+fi
 window=$(timeout 10 xdotool search --sync --name '^KVA$' | head -n 1) || fail "no KVA window"
+xprop -id "$window" WM_CLASS | grep -q '= "KVA", "KVA"$' || fail "the window's class is not KVA"
 
 # The background alone shows from the first frames until 7 s of show time.
 sleep 1.5
@@ -100,6 +130,9 @@ done
 cat "$work/check.txt"
 [ -n "$checked" ] || fail "the screen does not hold the expected pixels"
 kill -0 "$kva_pid" 2>/dev/null || fail "kva ended early"
+if [ "$extra" = song ]; then
+    [ -s "$work/audio.raw" ] || fail "the audio device played nothing"
+fi
 
 case "$ending" in
 escape) xdotool key Escape ;;
@@ -108,4 +141,9 @@ close) "$helper" close "$window" || fail "cannot send the close request" ;;
 esac
 wait_for_end 10 || fail "kva still running a second after $ending"
 [ "$status" -eq 0 ] || fail "exit status $status after $ending, expected 0"
-echo "ok: $ending ended kva with status 0"
+# SDL's disk driver announces itself; anything else is a fault.
+grep -v -e '^CRITICAL: You are using the SDL disk i/o audio driver!$' \
+    -e '^CRITICAL:  Writing to file \[.*\]\.$' -e '^$' "$work/kva.err" >"$work/kva.err.own" || true
+[ ! -s "$work/kva.err.own" ] || fail "unexpected standard error"
+[ ! -s "$work/kva.out" ] || fail "unexpected standard output"
+echo "ok: $ending ended kva with status 0${extra:+ ($extra playing)}"

@@ -1,8 +1,13 @@
 // kva_xhelper.cpp -- helpers for the X display tests: writes the test
-// background, checks an `xwd -root` grab against it, sends a close request.
-//   kva_xhelper picture FILE.png W H   the background pattern as an RGB PNG
-//   kva_xhelper check FILE.xwd W H     the grab shows it centred on black
+// pictures and song, checks an `xwd -root` grab against the background,
+// sends a close request.
+//   kva_xhelper pictures DIR W H       the eleven pictures: the background
+//                                      pattern (W x H, RGB) and small RGBA ones
+//   kva_xhelper song FILE SECONDS      a looping tone as MP3
+//   kva_xhelper check FILE.xwd W H     the grab shows the background centred on black
 //   kva_xhelper close WINDOW-ID        WM_DELETE_WINDOW to that window
+#include "test_songs.h"
+
 #include <X11/Xlib.h>
 #include <png.h>
 
@@ -25,8 +30,10 @@ void patternAt(int x, int y, unsigned& r, unsigned& g, unsigned& b) {
     b = unsigned(x ^ y) & 0xFF;
 }
 
-int writePicture(const char* path, int w, int h) {
-    FILE* f = std::fopen(path, "wb");
+// An opaque picture of the pattern, or with alpha a translucent one: either
+// way a picture the show's decoder takes without complaint.
+int writePicture(const std::string& path, int w, int h, bool alpha) {
+    FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return 2;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -34,18 +41,22 @@ int writePicture(const char* path, int w, int h) {
         std::fclose(f);
         return 2;
     }
+    const int channels = alpha ? 4 : 3;
     png_init_io(png, f);
-    png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 8,
+                 alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    std::vector<png_byte> row(std::size_t(w) * 3);
+    std::vector<png_byte> row(std::size_t(w) * std::size_t(channels));
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             unsigned r, g, b;
             patternAt(x, y, r, g, b);
-            row[std::size_t(x) * 3] = png_byte(r);
-            row[std::size_t(x) * 3 + 1] = png_byte(g);
-            row[std::size_t(x) * 3 + 2] = png_byte(b);
+            png_byte* p = row.data() + std::size_t(x) * std::size_t(channels);
+            p[0] = png_byte(r);
+            p[1] = png_byte(g);
+            p[2] = png_byte(b);
+            if (alpha) p[3] = 0x80;
         }
         png_write_row(png, row.data());
     }
@@ -53,6 +64,25 @@ int writePicture(const char* path, int w, int h) {
     png_destroy_write_struct(&png, &info);
     std::fclose(f);
     return 0;
+}
+
+// None of the pictures but the first background shows in the first seven
+// seconds of the show, when the grab is taken.
+int writePictures(const std::string& dir, int w, int h) {
+    const char* const others[] = {
+        "moose_middle.png", "moose_right.png", "moose_left.png", "greets.png", "credits.png",
+        "refreng_1.png",    "refreng_2.png",   "vers_1.png",     "vers_2.png", "mange_hoyre.png"};
+    if (writePicture(dir + "/solnedgang.png", w, h, false) != 0) return 2;
+    for (const char* name : others)
+        if (writePicture(dir + "/" + name, 48, 32, true) != 0) return 2;
+    return 0;
+}
+
+int writeSong(const char* path, double seconds) {
+    const std::vector<std::uint8_t> mp3 = testsongs::mp3Tone(440.0, seconds);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(mp3.data()), std::streamsize(mp3.size()));
+    return !mp3.empty() && out.good() ? 0 : 2;
 }
 
 // The fields of an XWD header used here; the header is big-endian.
@@ -162,10 +192,12 @@ int sendClose(const char* id) {
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "picture" && argc == 5)
-        return writePicture(argv[2], atoi(argv[3]), atoi(argv[4]));
+    if (command == "pictures" && argc == 5)
+        return writePictures(argv[2], atoi(argv[3]), atoi(argv[4]));
+    if (command == "song" && argc == 4) return writeSong(argv[2], std::atof(argv[3]));
     if (command == "check" && argc == 5) return checkGrab(argv[2], atoi(argv[3]), atoi(argv[4]));
     if (command == "close" && argc == 3) return sendClose(argv[2]);
-    std::fprintf(stderr, "usage: kva_xhelper picture|check FILE W H | close WINDOW-ID\n");
+    std::fprintf(stderr, "usage: kva_xhelper pictures DIR W H | song FILE SECONDS |"
+                         " check FILE W H | close WINDOW-ID\n");
     return 2;
 }
