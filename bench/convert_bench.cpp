@@ -106,7 +106,7 @@ FrameFn pixmanPeer(const Layout& l, const PixelWord* frame, unsigned char* out,
     };
 }
 
-enum class Peer { kva, scalar, sdl, libyuv, pixman };
+enum class Peer { kva, scalar, avx2, sdl, libyuv, pixman };
 
 // The peer's bytes must equal the plain converter's, into a destination
 // full of junk so that bytes a peer leaves unwritten count as different.
@@ -132,6 +132,9 @@ void runConvert(benchmark::State& state, const Layout& l, Peer peer) {
         break;
     case Peer::scalar:
         fn = byRows(display::convertPaths(l.kva).scalar, l.bytes);
+        break;
+    case Peer::avx2:
+        fn = byRows(display::convertPaths(l.kva).avx2, l.bytes);
         break;
     case Peer::sdl:
         fn = sdlPeer(l);
@@ -162,6 +165,8 @@ bool registerAll() {
         };
         add("kva", Peer::kva);
         add("scalar", Peer::scalar);
+        // What a processor without AVX-512 runs.
+        if (display::convertPaths(l.kva).avx2) add("avx2", Peer::avx2);
         if (l.sdlFormat) add("sdl", Peer::sdl);
         if (l.libyuv) add("libyuv", Peer::libyuv);
         add("pixman", Peer::pixman);

@@ -62,6 +62,7 @@ std::vector<std::pair<std::string, RowConverter>> pathsOf(const Layout& layout) 
     std::vector<std::pair<std::string, RowConverter>> out{{"chosen", layout.convert}};
     if (p.scalar) out.push_back({"scalar", p.scalar});
     if (p.avx2) out.push_back({"avx2", p.avx2});
+    if (p.avx512) out.push_back({"avx512", p.avx512});
     return out;
 }
 
@@ -221,11 +222,16 @@ TEST(RowConverters, PathsAreThereWhereTheProcessorHasThem) {
         EXPECT_NE(p.scalar, nullptr) << layout.name;
 #if defined(__x86_64__)
         EXPECT_EQ(p.avx2 != nullptr, __builtin_cpu_supports("avx2") != 0) << layout.name;
+        const bool avx512 = __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("avx512vl") &&
+                            __builtin_cpu_supports("avx512vbmi");
+        EXPECT_EQ(p.avx512 != nullptr, avx512 && layout.bytes < 4) << layout.name;
 #endif
     }
     const display::ConvertPaths none = display::convertPaths(nullptr);
     EXPECT_EQ(none.scalar, nullptr);
     EXPECT_EQ(none.avx2, nullptr);
+    EXPECT_EQ(none.avx512, nullptr);
 }
 
 TEST(SelectRowConverter, EachRowOfTheTable) {

@@ -73,8 +73,11 @@ struct State {
 State detect() {
     State s{};
     for (int i = 0; i < kLayoutCount; ++i) {
-        s.paths[i] = {kScalar[i], pixel::avx2Converter(static_cast<Layout>(i))};
-        s.best[i] = s.paths[i].avx2 ? s.paths[i].avx2 : s.paths[i].scalar;
+        const auto layout = static_cast<Layout>(i);
+        const ConvertPaths p = {kScalar[i], pixel::avx2Converter(layout),
+                                pixel::avx512Converter(layout)};
+        s.paths[i] = p;
+        s.best[i] = p.avx512 ? p.avx512 : p.avx2 ? p.avx2 : p.scalar;
     }
     return s;
 }
@@ -118,7 +121,7 @@ void convertBgr555(const canvas::PixelWord* s, void* d, std::int32_t n) {
 ConvertPaths convertPaths(RowConverter converter) {
     for (int i = 0; i < kLayoutCount; ++i)
         if (kPublic[i] == converter) return state.paths[i];
-    return {nullptr, nullptr};
+    return {nullptr, nullptr, nullptr};
 }
 
 RowConverter selectRowConverter(std::uint32_t bitCount, std::uint32_t redMask,

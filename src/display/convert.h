@@ -31,6 +31,7 @@ RowConverter selectRowConverter(std::uint32_t bitCount, std::uint32_t redMask,
 struct ConvertPaths {
     RowConverter scalar;
     RowConverter avx2;
+    RowConverter avx512;
 };
 ConvertPaths convertPaths(RowConverter converter);
 

@@ -80,5 +80,8 @@ constexpr int kLayoutCount = 8;
 // The AVX2 converter of a layout, or null when the build or the processor
 // has no AVX2.
 RowConverter avx2Converter(Layout layout);
+// The AVX-512 converter of a layout, or null when the build or the
+// processor lacks AVX-512 (F, BW, VL and VBMI) or the layout has none.
+RowConverter avx512Converter(Layout layout);
 
 } // namespace display::pixel
