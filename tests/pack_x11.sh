@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# pack_x11.sh -- the real kva with the default pack on an Xvfb screen of its
+# own: about two seconds in, the screen must show the sunset picture alone,
+# and the disk audio driver must have received the song (not silence).
+#   pack_x11.sh KVA MAKEPACK DISPLAY-NUMBER
+set -euo pipefail
+
+kva=$(realpath "$1") makepack=$(realpath "$2") number=$3
+work=$(mktemp -d)
+xvfb_pid='' kva_pid=''
+
+cleanup() {
+    if [ -n "$kva_pid" ] && kill -0 "$kva_pid" 2>/dev/null; then
+        kill -9 "$kva_pid" 2>/dev/null || true
+        wait "$kva_pid" 2>/dev/null || true
+    fi
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    for f in "$work"/kva.out "$work"/kva.err "$work"/xvfb.log "$work"/compare.txt; do
+        [ -s "$f" ] && { echo "--- $(basename "$f")" >&2; tail -n 20 "$f" >&2; }
+    done
+    exit 1
+}
+
+# The pack as the show reads it, and its sunset as a plain file to compare
+# with (kept outside the show's folder, which holds only the archive).
+mkdir "$work/show" "$work/files"
+"$makepack" "$work/show/pr0n.rar" --files "$work/files" || fail "kva-makepack failed"
+
+if [ -e "/tmp/.X$number-lock" ] && kill -0 "$(tr -d ' ' <"/tmp/.X$number-lock")" 2>/dev/null; then
+    fail "display :$number is already in use"
+fi
+Xvfb ":$number" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$number"
+for ((i = 0; i < 50; i++)); do
+    xdpyinfo >/dev/null 2>&1 && break
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
+    sleep 0.1
+done
+xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not answer"
+
+(cd "$work/show" && exec env -u SDL_VIDEODRIVER SDL_AUDIODRIVER=disk \
+    SDL_DISKAUDIOFILE="$work/audio.raw" "$kva") >"$work/kva.out" 2>"$work/kva.err" &
+kva_pid=$!
+timeout 10 xdotool search --sync --name '^KVA$' >/dev/null || fail "no KVA window"
+
+# The lyrics start at 7 s and the moose at 14 s: until then the frame is
+# the sunset alone, so the grab must equal the picture.
+sleep 2
+matched=''
+for attempt in 1 2 3; do
+    xwd -root -silent >"$work/screen.xwd" || fail "xwd failed"
+    if compare -metric AE "$work/screen.xwd" "$work/files/solnedgang.png" null: \
+        2>"$work/compare.txt"; then
+        matched=yes
+        break
+    fi
+    sleep 0.5
+done
+[ -n "$matched" ] || fail "the screen is not the sunset ($(cat "$work/compare.txt") pixels differ)"
+kill -0 "$kva_pid" 2>/dev/null || fail "kva ended early"
+
+# The disk driver writes what the device would play: by now seconds of it,
+# and the song is never quiet for long.
+bytes=$(stat -c %s "$work/audio.raw" 2>/dev/null || echo 0)
+[ "$bytes" -gt 100000 ] || fail "only $bytes bytes of sound were written"
+loud=$(tail -c 100000 "$work/audio.raw" | tr -d '\000' | wc -c)
+[ "$loud" -gt 50000 ] || fail "the sound written is silence"
+
+xdotool key Escape
+for ((i = 0; i < 20; i++)); do
+    kill -0 "$kva_pid" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$kva_pid" 2>/dev/null && fail "kva still running after Escape"
+status=0
+wait "$kva_pid" || status=$?
+kva_pid=''
+[ "$status" -eq 0 ] || fail "exit status $status after Escape"
+echo "ok: the sunset on screen at 2 s, $bytes bytes of sound"
