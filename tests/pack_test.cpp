@@ -208,6 +208,82 @@ TEST(Pack, PicturesDecodeToTheSizeAndKindMeantForThem) {
     expectLyricsOnClearGround();
 }
 
+// A small raster with hard edges, translucency and a smooth ramp.
+makepack::Raster testRaster(int width, int height) {
+    makepack::Raster r = makepack::makeRaster(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            r.at(x, y) = makepack::rgb(
+                float(x) / std::max(1, width - 1), (x + y) % 3 == 0 ? 1.0f : 0.25f,
+                float(y) / std::max(1, height - 1), float((x * 37 + y * 11) % 256) / 255);
+    return r;
+}
+
+int channelOf(std::uint32_t word, int shift) {
+    return static_cast<int>((word >> shift) & 0xff);
+}
+
+// Each storage kind read back by the show's decoder: colours within the
+// writer's dither, alpha exact where stored, palette pictures within what
+// 256 colours can hold.
+TEST(PackPngWriter, EveryKindDecodesBackToThePicture) {
+    using makepack::PngKind;
+    struct Case {
+        PngKind kind;
+        int colourType, bitDepth, tolerance;
+        bool alpha;
+    };
+    const Case cases[] = {{PngKind::Rgb8, 2, 8, 1, false},
+                          {PngKind::Rgb16, 2, 16, 1, false},
+                          {PngKind::Rgba8, 6, 8, 1, true},
+                          {PngKind::Rgba16, 6, 16, 1, true},
+                          {PngKind::Palette8, 3, 8, 24, false}};
+    for (int size : {1, 37}) {
+        makepack::Raster r = testRaster(size, size + 3);
+        for (const Case& c : cases) {
+            Bytes png = makepack::encodePng(r, c.kind);
+            Header h = headerOf(png);
+            EXPECT_EQ(h.colourType, c.colourType);
+            EXPECT_EQ(h.bitDepth, c.bitDepth);
+            canvas::Image im = decode("test.png", png);
+            ASSERT_EQ(im.width, r.width);
+            ASSERT_EQ(im.height, r.height);
+            EXPECT_EQ(im.hasAlpha, c.alpha ? 1 : 0);
+            int worst = 0, worstAlpha = 0;
+            for (int y = 0; y < r.height; ++y) {
+                for (int x = 0; x < r.width; ++x) {
+                    std::uint32_t w = im.pixels[static_cast<size_t>(y) * im.width + x];
+                    const makepack::Rgba& p = r.at(x, y);
+                    worst =
+                        std::max({worst, std::abs(channelOf(w, 16) - int(std::lround(p.r * 255))),
+                                  std::abs(channelOf(w, 8) - int(std::lround(p.g * 255))),
+                                  std::abs(channelOf(w, 0) - int(std::lround(p.b * 255)))});
+                    int a = c.alpha ? int(std::lround(p.a * 255)) : 255;
+                    worstAlpha = std::max(worstAlpha, std::abs(channelOf(w, 24) - a));
+                }
+            }
+            EXPECT_LE(worst, c.tolerance) << "kind " << int(c.kind) << ", size " << size;
+            EXPECT_LE(worstAlpha, 1) << "kind " << int(c.kind) << ", size " << size;
+            canvas::releaseImage(im);
+        }
+    }
+}
+
+TEST(PackPngWriter, PaletteOfFewColoursIsExact) {
+    // Four flat colours need no more than four entries and lose nothing.
+    makepack::Raster r = makepack::makeRaster(16, 16);
+    const std::uint32_t colours[] = {0x000000, 0xffffff, 0xff8000, 0x2040c0};
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) r.at(x, y) = makepack::hex(colours[(x / 4 + y / 8) % 4]);
+    canvas::Image im = decode("few.png", makepack::encodePng(r, makepack::PngKind::Palette8));
+    ASSERT_EQ(im.width, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            EXPECT_EQ(im.pixels[y * 16 + x], 0xff000000u | colours[(x / 4 + y / 8) % 4])
+                << x << "," << y;
+    canvas::releaseImage(im);
+}
+
 TEST(Pack, WriteZipFailsWhereItCannotWrite) {
     testassets::ScopedTempDir dir;
     EXPECT_FALSE(makepack::writeZip("no/such/folder/pr0n.rar", {{"elg.mp3", Bytes{1, 2, 3}}}));
