@@ -86,6 +86,13 @@ std::int32_t hasAlphaFor(int colorType, int bytesPerPixel) {
     return colorType == PNG_COLOR_TYPE_PALETTE && bytesPerPixel == 4 ? 1 : 0;
 }
 
+// Only IHDR, PLTE, tRNS, IDAT and IEND shape the pixels. The library would
+// allocate whatever length a text, profile or suggested-palette chunk claims
+// (it only warns when the claim is absurd); skipped chunks are read through.
+void skipAncillaryChunks(png_structp png) {
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+}
+
 void refuseOversized(png_structp png, png_uint_32 width, png_uint_32 height) {
     if (std::int64_t(width) * std::int64_t(height) > kMaxPicturePixels)
         png_error(png, "Image too large");
@@ -108,6 +115,7 @@ void checkRowLayout(Decode& d) {
 [[gnu::noinline]] Outcome readPicture(Decode& d) {
     if (setjmp(png_jmpbuf(d.png))) return Outcome::LibraryError;
     png_set_user_limits(d.png, kMaxPictureSide, kMaxPictureSide);
+    skipAncillaryChunks(d.png);
     png_set_read_fn(d.png, &d.blob, memoryReadCallback);
     png_read_info(d.png, d.info);
 
