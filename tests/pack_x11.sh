@@ -51,7 +51,11 @@ xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not answer"
 (cd "$work/show" && exec env -u SDL_VIDEODRIVER SDL_AUDIODRIVER=disk \
     SDL_DISKAUDIOFILE="$work/audio.raw" "$kva") >"$work/kva.out" 2>"$work/kva.err" &
 kva_pid=$!
-timeout 10 xdotool search --sync --name '^KVA$' >/dev/null || fail "no KVA window"
+if ! timeout 20 xdotool search --sync --name '^KVA$' >/dev/null; then
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb ended before the KVA window showed"
+    kill -0 "$kva_pid" 2>/dev/null || fail "kva ended before its window showed"
+    fail "no KVA window"
+fi
 
 # The lyrics start at 7 s and the moose at 14 s: until then the frame is
 # the sunset alone, so the grab must equal the picture.
