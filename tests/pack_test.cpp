@@ -189,6 +189,13 @@ void expectLyricsOnClearGround() {
             ink += a == 255;
         }
         EXPECT_GT(clear, im.width * im.height / 4) << name;
+        // No letter, outline or shadow cut off at any edge.
+        std::uint32_t edge = 0;
+        for (int y = 0; y < im.height; ++y)
+            edge |= alphaAt(im, 0, y) | alphaAt(im, im.width - 1, y);
+        for (int x = 0; x < im.width; ++x)
+            edge |= alphaAt(im, x, 0) | alphaAt(im, x, im.height - 1);
+        EXPECT_EQ(edge, 0u) << name;
         EXPECT_GT(ink, im.width * im.height / 20) << name;
         canvas::releaseImage(im);
     }
@@ -282,6 +289,26 @@ TEST(PackPngWriter, PaletteOfFewColoursIsExact) {
             EXPECT_EQ(im.pixels[y * 16 + x], 0xff000000u | colours[(x / 4 + y / 8) % 4])
                 << x << "," << y;
     canvas::releaseImage(im);
+}
+
+TEST(PackText, RendersNorwegianLettersAndSurvivesBrokenUtf8) {
+    makepack::Font font(makepack::fontPath("DejaVuSans-Bold.ttf"), 40);
+    ASSERT_TRUE(font.ok());
+    EXPECT_GT(font.measure("ø"), 10);
+    EXPECT_GT(font.measure("høyre"), font.measure("hyre"));
+    // A sequence cut short at the end, or a byte that starts none, becomes
+    // the replacement character, and nothing is read past the text.
+    const std::string cut = "A\xc3";
+    EXPECT_EQ(font.measure(std::string_view(cut.data(), cut.size())),
+              font.measure("A\xef\xbf\xbd"));
+    EXPECT_EQ(font.measure("\xff"), font.measure("\xef\xbf\xbd"));
+    // Glyphs that hang over the mask's edges are clipped.
+    makepack::Mask mask = makepack::makeMask(30, 20);
+    font.draw(mask, "Mange", -12, 30);
+    float ink = 0;
+    for (float v : mask.values) ink += v;
+    EXPECT_GT(ink, 10.0f);
+    EXPECT_FALSE(makepack::Font("/no/such/font.ttf", 12).ok());
 }
 
 TEST(Pack, WriteZipFailsWhereItCannotWrite) {

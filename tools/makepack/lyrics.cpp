@@ -26,7 +26,7 @@ Raster drawLyric(const char* text) {
     Raster r = makeRaster(width, kBannerHeight, rgb(0.1f, 0.05f, 0.15f, 0));
     if (!font.ok()) return r;
     Mask mask = makeMask(width, kBannerHeight);
-    int baseline = 58;
+    int baseline = 54;
     font.draw(mask, text, kPad, baseline);
     TextStyle st;
     st.top = hex(0xfff6b0);
