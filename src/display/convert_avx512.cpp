@@ -1,7 +1,7 @@
-// convert_avx512.cpp -- the 16- and 24-bit row converters in 512-bit
-// vectors, compiled for AVX-512 only here and chosen at run time. Masked
-// loads and stores convert the ragged ends of a row without touching a
-// byte outside it.
+// convert_avx512.cpp -- the 16-bit row converters in 512-bit vectors,
+// compiled for AVX-512 only here and chosen at run time. Masked loads and
+// stores convert the ragged ends of a row without touching a byte outside
+// it.
 #include "display/convert_pixel.h"
 
 #include <cstdint>
@@ -23,7 +23,7 @@ namespace {
 
 using canvas::PixelWord;
 
-#define KVA_AVX512 gnu::target("avx512f,avx512bw,avx512vl,avx512vbmi")
+#define KVA_AVX512 gnu::target("avx512f,avx512bw,avx512vl")
 
 [[KVA_AVX512]] inline __m512i load16(const PixelWord* src) {
     return _mm512_loadu_si512(src);
@@ -56,42 +56,6 @@ template <class K>
 
 // 24-bit rows: one two-register byte permute builds each 64-byte store, so
 // 64 pixels take four loads, three permutes and three stores.
-// Byte permutes for the 24-bit rows: entry j of block k is the source byte,
-// counted from the register pair starting at pixel 16 * k, of output byte
-// 64 * k + j.
-struct Order24 {
-    alignas(64) char block[3][64];
-};
-constexpr Order24 order24(bool reverse) {
-    Order24 t{};
-    for (int k = 0; k < 3; ++k)
-        for (int j = 0; j < 64; ++j) {
-            const int o = 64 * k + j, px = o / 3 - 16 * k, byte = o % 3;
-            t.block[k][j] = static_cast<char>(px * 4 + (reverse ? 2 - byte : byte));
-        }
-    return t;
-}
-constexpr Order24 kOrderRgb24 = order24(false), kOrderBgr24 = order24(true);
-
-template <bool Reverse> struct Pack24 {
-    static constexpr std::int32_t kBytes = 3, kWide = 64;
-    [[KVA_AVX512]] static __m512i order(int k) {
-        return _mm512_load_si512((Reverse ? kOrderBgr24 : kOrderRgb24).block[k]);
-    }
-    [[KVA_AVX512]] static void wide(const PixelWord* src, unsigned char* out) {
-        const __m512i o0 = order(0), o1 = order(1), o2 = order(2);
-        const __m512i a = load16(src), b = load16(src + 16);
-        const __m512i c = load16(src + 32), d = load16(src + 48);
-        _mm512_storeu_si512(out, _mm512_permutex2var_epi8(a, o0, b));
-        _mm512_storeu_si512(out + 64, _mm512_permutex2var_epi8(b, o1, c));
-        _mm512_storeu_si512(out + 128, _mm512_permutex2var_epi8(c, o2, d));
-    }
-    [[KVA_AVX512]] static void part(const PixelWord* src, unsigned char* out, std::int32_t n) {
-        const __m512i v = _mm512_permutexvar_epi8(order(0), loadPart(src, n));
-        _mm512_mask_storeu_epi8(out, (__mmask64(1) << (3 * n)) - 1, v);
-    }
-};
-
 // 16-bit rows: the per-lane arithmetic of the AVX2 path (multiply-add of
 // the red and blue fields by 16-bit halves, green masked in, shift) with
 // the OR and mask in one ternary-logic step; the pack works per 128-bit
@@ -128,12 +92,14 @@ using Bgr565 = Pack16<0x2000, 4, 0xFC00, 5>;
 using Rgb555 = Pack16<8, 0x2000, 0xF800, 6>;
 using Bgr555 = Pack16<0x2000, 8, 0xF800, 6>;
 
-// The 32-bit layouts are bound by memory already in 256-bit vectors.
+// The 32- and 24-bit layouts are bound by memory already in 256-bit
+// vectors; 512-bit stores, a row's third of them straddling cache lines,
+// only slow them down.
 constexpr RowConverter kAvx512[kLayoutCount] = {
     nullptr,
     nullptr,
-    convertRow<Pack24<false>>,
-    convertRow<Pack24<true>>,
+    nullptr,
+    nullptr,
     convertRow<Rgb565>,
     convertRow<Bgr565>,
     convertRow<Rgb555>,
@@ -145,7 +111,7 @@ constexpr RowConverter kAvx512[kLayoutCount] = {
 RowConverter avx512Converter(Layout layout) {
     __builtin_cpu_init();
     if (!__builtin_cpu_supports("avx512f") || !__builtin_cpu_supports("avx512bw") ||
-        !__builtin_cpu_supports("avx512vl") || !__builtin_cpu_supports("avx512vbmi"))
+        !__builtin_cpu_supports("avx512vl"))
         return nullptr;
     return kAvx512[static_cast<int>(layout)];
 }

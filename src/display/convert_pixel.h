@@ -81,7 +81,7 @@ constexpr int kLayoutCount = 8;
 // has no AVX2.
 RowConverter avx2Converter(Layout layout);
 // The AVX-512 converter of a layout, or null when the build or the
-// processor lacks AVX-512 (F, BW, VL and VBMI) or the layout has none.
+// processor lacks AVX-512 (F, BW and VL) or the layout has none.
 RowConverter avx512Converter(Layout layout);
 
 } // namespace display::pixel
