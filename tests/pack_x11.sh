@@ -38,7 +38,7 @@ mkdir "$work/show" "$work/files"
 if [ -e "/tmp/.X$number-lock" ] && kill -0 "$(tr -d ' ' <"/tmp/.X$number-lock")" 2>/dev/null; then
     fail "display :$number is already in use"
 fi
-Xvfb ":$number" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb ":$number" -screen 0 640x480x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 export DISPLAY=":$number"
 for ((i = 0; i < 50; i++)); do
