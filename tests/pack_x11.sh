@@ -6,47 +6,15 @@
 set -euo pipefail
 
 kva=$(realpath "$1") makepack=$(realpath "$2") number=$3
-work=$(mktemp -d)
-xvfb_pid='' kva_pid=''
-
-cleanup() {
-    if [ -n "$kva_pid" ] && kill -0 "$kva_pid" 2>/dev/null; then
-        kill -9 "$kva_pid" 2>/dev/null || true
-        wait "$kva_pid" 2>/dev/null || true
-    fi
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    for f in "$work"/kva.out "$work"/kva.err "$work"/xvfb.log "$work"/compare.txt; do
-        [ -s "$f" ] && { echo "--- $(basename "$f")" >&2; tail -n 20 "$f" >&2; }
-    done
-    exit 1
-}
+source "$(dirname "$0")/x11/xvfb.sh"
+fail_logs="$fail_logs $work/compare.txt"
 
 # The pack as the show reads it, and its sunset as a plain file to compare
 # with (kept outside the show's folder, which holds only the archive).
 mkdir "$work/show" "$work/files"
 "$makepack" "$work/show/pr0n.rar" --files "$work/files" || fail "kva-makepack failed"
 
-if [ -e "/tmp/.X$number-lock" ] && kill -0 "$(tr -d ' ' <"/tmp/.X$number-lock")" 2>/dev/null; then
-    fail "display :$number is already in use"
-fi
-Xvfb ":$number" -screen 0 640x480x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$number"
-for ((i = 0; i < 50; i++)); do
-    xdpyinfo >/dev/null 2>&1 && break
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-    sleep 0.1
-done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not answer"
+start_xvfb "$number" 640x480x24
 
 (cd "$work/show" && exec env -u SDL_VIDEODRIVER SDL_AUDIODRIVER=disk \
     SDL_DISKAUDIOFILE="$work/audio.raw" "$kva") >"$work/kva.out" 2>"$work/kva.err" &

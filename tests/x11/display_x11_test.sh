@@ -16,29 +16,7 @@ set -euo pipefail
 
 kva=$(realpath "$1") helper=$(realpath "$2") number=$3 depth=$4 geometry=$5 ending=$6
 extra=${7:-}
-work=$(mktemp -d)
-xvfb_pid='' kva_pid=''
-
-cleanup() {
-    if [ -n "$kva_pid" ] && kill -0 "$kva_pid" 2>/dev/null; then
-        kill -9 "$kva_pid" 2>/dev/null || true
-        wait "$kva_pid" 2>/dev/null || true
-    fi
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    for f in "$work"/kva.out "$work"/kva.err "$work"/xvfb.log; do
-        [ -s "$f" ] && { echo "--- $(basename "$f")" >&2; tail -n 20 "$f" >&2; }
-    done
-    exit 1
-}
+source "$(dirname "$0")/xvfb.sh"
 
 # Under the leak checker a suppressed leak (inside system libraries) is
 # still listed at exit; only unsuppressed ones may reach kva's standard error.
@@ -88,21 +66,7 @@ if [ "$ending" = nodisplay ]; then
     exit 0
 fi
 
-if [ -e "/tmp/.X$number-lock" ] && kill -0 "$(tr -d ' ' <"/tmp/.X$number-lock")" 2>/dev/null; then
-    fail "display :$number is already in use"
-fi
-# -noreset: the server would otherwise reset as each probing client leaves,
-# refusing connections for a moment.
-Xvfb ":$number" -screen 0 "${geometry}x$depth" -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$number"
-answered=''
-for ((i = 0; i < 50; i++)); do
-    xdpyinfo >/dev/null 2>&1 && { answered=yes; break; }
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-    sleep 0.1
-done
-[ -n "$answered" ] || fail "Xvfb did not answer"
+start_xvfb "$number" "${geometry}x$depth"
 
 "$helper" pictures "$work" 640 480 || fail "cannot write the test pictures"
 song=()

@@ -1,0 +1,46 @@
+# xvfb.sh -- sourced by the X display tests: a work folder, cleanup of kva and
+# the Xvfb server on exit, failure with the logs, and starting the server.
+# The caller sets fail_logs to the files worth showing when a check fails.
+work=$(mktemp -d)
+xvfb_pid='' kva_pid=''
+fail_logs="$work/kva.out $work/kva.err $work/xvfb.log"
+
+cleanup() {
+    if [ -n "$kva_pid" ] && kill -0 "$kva_pid" 2>/dev/null; then
+        kill -9 "$kva_pid" 2>/dev/null || true
+        wait "$kva_pid" 2>/dev/null || true
+    fi
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    for f in $fail_logs; do
+        [ -s "$f" ] && { echo "--- $(basename "$f")" >&2; tail -n 20 "$f" >&2; }
+    done
+    exit 1
+}
+
+# start_xvfb NUMBER SCREEN: a server of its own on :NUMBER, answering before
+# this returns. -noreset: the server would otherwise reset as each probing
+# client leaves, refusing connections for a moment.
+start_xvfb() {
+    local number=$1 screen=$2 answered=''
+    if [ -e "/tmp/.X$number-lock" ] && kill -0 "$(tr -d ' ' <"/tmp/.X$number-lock")" 2>/dev/null; then
+        fail "display :$number is already in use"
+    fi
+    Xvfb ":$number" -screen 0 "$screen" -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$number"
+    for ((i = 0; i < 50; i++)); do
+        xdpyinfo >/dev/null 2>&1 && { answered=yes; break; }
+        kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
+        sleep 0.1
+    done
+    [ -n "$answered" ] || fail "Xvfb did not answer"
+}
