@@ -7,7 +7,9 @@ Rgba mix(Rgba a, Rgba b, float t) {
     return {lerp(a.r, b.r, t), lerp(a.g, b.g, t), lerp(a.b, b.b, t), lerp(a.a, b.a, t)};
 }
 
-Rgba rgb(float r, float g, float b, float a) { return {r, g, b, a}; }
+Rgba rgb(float r, float g, float b, float a) {
+    return {r, g, b, a};
+}
 
 Rgba hex(std::uint32_t rrggbb, float a) {
     return {((rrggbb >> 16) & 0xff) / 255.0f, ((rrggbb >> 8) & 0xff) / 255.0f,
@@ -50,7 +52,9 @@ void composite(Raster& dst, const Raster& src, int ox, int oy) {
     }
 }
 
-float sdCircle(Vec2 p, Vec2 c, float radius) { return length(p - c) - radius; }
+float sdCircle(Vec2 p, Vec2 c, float radius) {
+    return length(p - c) - radius;
+}
 
 // Close to the true distance near the edge, which is all the edges need.
 float sdEllipse(Vec2 p, Vec2 c, Vec2 radii) {
@@ -75,7 +79,7 @@ float sdPolygon(Vec2 p, const std::vector<Vec2>& v) {
         Vec2 e = v[j] - v[i], w = p - v[i];
         Vec2 b = w - e * clamp01(dot(w, e) / dot(e, e));
         d = std::min(d, dot(b, b));
-        bool c1 = p.y >= v[i].y, c2 = p.y < v[j].y, c3 = e.x * w.y > e.y * w.x;
+        bool c1 = p.y >= v[i].y, c2 = p.y<v[j].y, c3 = e.x * w.y> e.y * w.x;
         if ((c1 && c2 && c3) || (!c1 && !c2 && !c3)) s = -s;
     }
     return s * std::sqrt(d);
@@ -101,7 +105,9 @@ std::uint32_t Rng::next() {
     return static_cast<std::uint32_t>((z ^ (z >> 31)) >> 32);
 }
 
-float Rng::uniform() { return (next() >> 8) * (1.0f / 16777216.0f); }
+float Rng::uniform() {
+    return (next() >> 8) * (1.0f / 16777216.0f);
+}
 
 namespace {
 std::uint32_t hash32(std::uint32_t x) {
@@ -112,8 +118,12 @@ std::uint32_t hash32(std::uint32_t x) {
     x ^= x >> 16;
     return x;
 }
-float unit(std::uint32_t h) { return (h >> 8) * (1.0f / 16777216.0f); }
-float fade(float t) { return t * t * (3 - 2 * t); }
+float unit(std::uint32_t h) {
+    return (h >> 8) * (1.0f / 16777216.0f);
+}
+float fade(float t) {
+    return t * t * (3 - 2 * t);
+}
 } // namespace
 
 float hashNoise(int x, std::uint32_t seed) {

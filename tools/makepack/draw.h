@@ -21,14 +21,28 @@ struct Vec2 {
     float x = 0, y = 0;
 };
 
-inline Vec2 operator+(Vec2 a, Vec2 b) { return {a.x + b.x, a.y + b.y}; }
-inline Vec2 operator-(Vec2 a, Vec2 b) { return {a.x - b.x, a.y - b.y}; }
-inline Vec2 operator*(Vec2 a, float s) { return {a.x * s, a.y * s}; }
-inline float dot(Vec2 a, Vec2 b) { return a.x * b.x + a.y * b.y; }
-inline float length(Vec2 a) { return std::sqrt(dot(a, a)); }
+inline Vec2 operator+(Vec2 a, Vec2 b) {
+    return {a.x + b.x, a.y + b.y};
+}
+inline Vec2 operator-(Vec2 a, Vec2 b) {
+    return {a.x - b.x, a.y - b.y};
+}
+inline Vec2 operator*(Vec2 a, float s) {
+    return {a.x * s, a.y * s};
+}
+inline float dot(Vec2 a, Vec2 b) {
+    return a.x * b.x + a.y * b.y;
+}
+inline float length(Vec2 a) {
+    return std::sqrt(dot(a, a));
+}
 
-inline float clamp01(float v) { return std::clamp(v, 0.0f, 1.0f); }
-inline float lerp(float a, float b, float t) { return a + (b - a) * t; }
+inline float clamp01(float v) {
+    return std::clamp(v, 0.0f, 1.0f);
+}
+inline float lerp(float a, float b, float t) {
+    return a + (b - a) * t;
+}
 inline float smoothstep(float e0, float e1, float v) {
     float t = clamp01((v - e0) / (e1 - e0));
     return t * t * (3 - 2 * t);
@@ -144,10 +158,10 @@ class Font {
 // How a text mask is painted: a vertical fill gradient, an outline grown
 // around the letters and a soft, offset shadow or glow under everything.
 struct TextStyle {
-    Rgba top, bottom;     // fill at the mask's first and last row of ink
-    Rgba outline;         // alpha 0: none
+    Rgba top, bottom; // fill at the mask's first and last row of ink
+    Rgba outline;     // alpha 0: none
     int outlineRadius = 0;
-    Rgba shadow;          // alpha 0: none
+    Rgba shadow; // alpha 0: none
     int shadowBlur = 0;
     int shadowDx = 0, shadowDy = 0;
 };

@@ -27,10 +27,14 @@ Options parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         bool hasValue = i + 1 < argc;
-        if (!std::strcmp(argv[i], "--files") && hasValue) o.filesDir = argv[++i];
-        else if (!std::strcmp(argv[i], "--module") && hasValue) o.module = argv[++i];
-        else if (argv[i][0] != '-' && o.archive.empty()) o.archive = argv[i];
-        else o.ok = false;
+        if (!std::strcmp(argv[i], "--files") && hasValue)
+            o.filesDir = argv[++i];
+        else if (!std::strcmp(argv[i], "--module") && hasValue)
+            o.module = argv[++i];
+        else if (argv[i][0] != '-' && o.archive.empty())
+            o.archive = argv[i];
+        else
+            o.ok = false;
     }
     if (o.archive.empty() && o.filesDir.empty() && o.module.empty()) o.archive = "pr0n.rar";
     return o;
@@ -39,8 +43,10 @@ Options parse(int argc, char** argv) {
 bool writeAll(const Options& o) {
     using namespace makepack;
     if (!Font(fontPath("DejaVuSans.ttf"), 12).ok()) {
-        std::fprintf(stderr, "kva-makepack: the DejaVu fonts are missing under %s "
-                             "(Debian package fonts-dejavu-core)\n", kFontDirectory);
+        std::fprintf(stderr,
+                     "kva-makepack: the DejaVu fonts are missing under %s "
+                     "(Debian package fonts-dejavu-core)\n",
+                     kFontDirectory);
         return false;
     }
     if (!o.module.empty() && !writeFile(o.module, makeModule())) {
@@ -55,7 +61,8 @@ bool writeAll(const Options& o) {
     }
     for (const PackFile& f : pack) {
         if (!o.filesDir.empty() && !writeFile(o.filesDir + "/" + f.name, f.bytes)) {
-            std::fprintf(stderr, "kva-makepack: cannot write %s/%s\n", o.filesDir.c_str(), f.name.c_str());
+            std::fprintf(stderr, "kva-makepack: cannot write %s/%s\n", o.filesDir.c_str(),
+                         f.name.c_str());
             return false;
         }
     }

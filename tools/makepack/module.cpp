@@ -28,7 +28,9 @@ struct SampleData {
     bool looped;
 };
 
-std::int8_t to8(double v) { return static_cast<std::int8_t>(std::lround(std::clamp(v, -1.0, 1.0) * 127)); }
+std::int8_t to8(double v) {
+    return static_cast<std::int8_t>(std::lround(std::clamp(v, -1.0, 1.0) * 127));
+}
 
 // One cycle built from harmonics; at period 856 the bass cycle sounds as C2
 // and the lead's as C4.
@@ -42,10 +44,12 @@ std::vector<std::int8_t> cycle(int length, int harmonics, double (*amplitude)(in
     return out;
 }
 
-template <typename Voice> std::vector<std::int8_t> oneShot(double seconds, double rate, Voice voice) {
+template <typename Voice>
+std::vector<std::int8_t> oneShot(double seconds, double rate, Voice voice) {
     std::vector<std::int8_t> out(static_cast<size_t>(seconds * rate) & ~size_t(1));
     Rng rng{0x30dull};
-    for (size_t i = 2; i < out.size(); ++i) out[i] = to8(voice(double(i) / rate, rng)); // starts silent
+    for (size_t i = 2; i < out.size(); ++i)
+        out[i] = to8(voice(double(i) / rate, rng)); // starts silent
     return out;
 }
 
@@ -54,20 +58,30 @@ std::vector<SampleData> samples() {
     return {
         {"elg bass", cycle(64, 12, [](int k) { return 1.0 / k * std::exp(-k / 6.0); }), true},
         {"elg lead", cycle(16, 7, [](int k) { return (k % 2 ? 1.0 : 0.45) / k; }), true},
-        {"elg kick", oneShot(0.3, low, [](double t, Rng&) {
-             double phase = 2 * kPi * (45 * t + 110 * 0.04 * (1 - std::exp(-t / 0.04)));
-             return std::sin(phase) * std::exp(-t / 0.12);
-         }), false},
-        {"elg snare", oneShot(0.2, low, [](double t, Rng& r) {
-             double tone = std::sin(2 * kPi * 185 * t) * std::exp(-t / 0.04);
-             return 0.55 * tone + 0.6 * (r.uniform() * 2 - 1) * std::exp(-t / 0.06);
-         }), false},
-        {"elg hat", oneShot(0.06, high, [](double t, Rng& r) {
-             return (r.uniform() * 2 - 1) * std::exp(-t / 0.015) * 0.7;
-         }), false},
-        {"elg open hat", oneShot(0.3, high, [](double t, Rng& r) {
-             return (r.uniform() * 2 - 1) * std::exp(-t / 0.07) * 0.6;
-         }), false},
+        {"elg kick",
+         oneShot(0.3, low,
+                 [](double t, Rng&) {
+                     double phase = 2 * kPi * (45 * t + 110 * 0.04 * (1 - std::exp(-t / 0.04)));
+                     return std::sin(phase) * std::exp(-t / 0.12);
+                 }),
+         false},
+        {"elg snare",
+         oneShot(0.2, low,
+                 [](double t, Rng& r) {
+                     double tone = std::sin(2 * kPi * 185 * t) * std::exp(-t / 0.04);
+                     return 0.55 * tone + 0.6 * (r.uniform() * 2 - 1) * std::exp(-t / 0.06);
+                 }),
+         false},
+        {"elg hat",
+         oneShot(
+             0.06, high,
+             [](double t, Rng& r) { return (r.uniform() * 2 - 1) * std::exp(-t / 0.015) * 0.7; }),
+         false},
+        {"elg open hat",
+         oneShot(
+             0.3, high,
+             [](double t, Rng& r) { return (r.uniform() * 2 - 1) * std::exp(-t / 0.07) * 0.6; }),
+         false},
     };
 }
 
@@ -77,9 +91,13 @@ struct Cell {
 
 using Grid = std::vector<std::array<Cell, kChannels>>; // one row a step
 
-int periodFor(int midi, int lowest) { return kPeriods[std::clamp(midi - lowest, 0, 35)]; }
+int periodFor(int midi, int lowest) {
+    return kPeriods[std::clamp(midi - lowest, 0, 35)];
+}
 
-int volumeOf(float velocity) { return std::clamp(static_cast<int>(std::lround(velocity * 64)), 0, 64); }
+int volumeOf(float velocity) {
+    return std::clamp(static_cast<int>(std::lround(velocity * 64)), 0, 64);
+}
 
 void place(Grid& g, int step, int channel, int sample, int period, float velocity) {
     Cell& c = g[step % g.size()][channel];
@@ -97,9 +115,15 @@ Grid arrange() {
     std::vector<int> kickSteps;
     for (const Note& n : composeSong()) {
         switch (n.voice) {
-        case Voice::Bass: place(g, n.step, 0, kBass, periodFor(n.pitch, 36), n.velocity); break;
-        case Voice::Lead: place(g, n.step, 1, kLead, periodFor(n.pitch, 60), n.velocity * 0.8f); break;
-        case Voice::Kick: place(g, n.step, 2, kKick, kPeriods[12], n.velocity); break;
+        case Voice::Bass:
+            place(g, n.step, 0, kBass, periodFor(n.pitch, 36), n.velocity);
+            break;
+        case Voice::Lead:
+            place(g, n.step, 1, kLead, periodFor(n.pitch, 60), n.velocity * 0.8f);
+            break;
+        case Voice::Kick:
+            place(g, n.step, 2, kKick, kPeriods[12], n.velocity);
+            break;
         case Voice::Snare: {
             // The kick keeps its channel; a snare on the same step takes the hats'.
             bool kickThere = g[n.step % g.size()][2].sample == kKick;
@@ -109,9 +133,11 @@ Grid arrange() {
         case Voice::Hat:
         case Voice::OpenHat:
             if (g[n.step % g.size()][3].sample != kSnare)
-                place(g, n.step, 3, n.voice == Voice::Hat ? kHat : kOpenHat, kPeriods[24], n.velocity * 0.7f);
+                place(g, n.step, 3, n.voice == Voice::Hat ? kHat : kOpenHat, kPeriods[24],
+                      n.velocity * 0.7f);
             break;
-        case Voice::Pad: break; // four channels leave no room for the chords
+        case Voice::Pad:
+            break; // four channels leave no room for the chords
         }
     }
     for (const Note& n : composeSong()) {
@@ -140,9 +166,9 @@ void putSampleHeader(Bytes& out, const SampleData* s) {
     putText(out, s ? s->name : "", 22);
     int words = s ? static_cast<int>(s->data.size() / 2) : 0;
     put16be(out, words);
-    out.push_back(0);                  // finetune
-    out.push_back(s ? 64 : 0);         // volume
-    put16be(out, 0);                   // loop start
+    out.push_back(0);                         // finetune
+    out.push_back(s ? 64 : 0);                // volume
+    put16be(out, 0);                          // loop start
     put16be(out, s && s->looped ? words : 1); // loop length; 1 word means none
 }
 

@@ -11,10 +11,10 @@ constexpr float kCx = 170, kFeet = 320;
 enum Part { Body, Leg, Hoof, Head, Muzzle, Ear, Antler };
 
 struct PoseShape {
-    float lean;      // -1 left, 0 middle, 1 right
-    float shear;     // pixels of sideways shift a pixel of height
-    float headTilt;  // radians
-    Vec2 neck;       // pivot of the head
+    float lean;     // -1 left, 0 middle, 1 right
+    float shear;    // pixels of sideways shift a pixel of height
+    float headTilt; // radians
+    Vec2 neck;      // pivot of the head
 };
 
 PoseShape shapeOf(Pose pose) {
@@ -24,8 +24,12 @@ PoseShape shapeOf(Pose pose) {
 
 // Into the upright moose's frame: undo the lean above the hooves and the
 // head's tilt.
-Vec2 unlean(const PoseShape& s, Vec2 p) { return {p.x - s.shear * (kFeet - p.y), p.y}; }
-Vec2 untilt(const PoseShape& s, Vec2 p) { return rotate(p, s.neck, -s.headTilt); }
+Vec2 unlean(const PoseShape& s, Vec2 p) {
+    return {p.x - s.shear * (kFeet - p.y), p.y};
+}
+Vec2 untilt(const PoseShape& s, Vec2 p) {
+    return rotate(p, s.neck, -s.headTilt);
+}
 
 struct LegShape {
     float leg, hoof;
@@ -87,7 +91,9 @@ float antler(Vec2 q, float side) {
     return d;
 }
 
-Vec2 headFrame(const PoseShape& s, Vec2 p) { return untilt(s, unlean(s, p)); }
+Vec2 headFrame(const PoseShape& s, Vec2 p) {
+    return untilt(s, unlean(s, p));
+}
 
 float skull(const PoseShape& s, Vec2 p) {
     Vec2 q = headFrame(s, p);
@@ -95,7 +101,9 @@ float skull(const PoseShape& s, Vec2 p) {
     return smoothUnion(top, sdEllipse(q, {kCx, 190}, {27, 22}), 16);
 }
 
-float muzzle(const PoseShape& s, Vec2 p) { return sdEllipse(headFrame(s, p), {kCx, 199}, {23, 13}); }
+float muzzle(const PoseShape& s, Vec2 p) {
+    return sdEllipse(headFrame(s, p), {kCx, 199}, {23, 13});
+}
 
 float ears(const PoseShape& s, Vec2 p) {
     Vec2 q = headFrame(s, p);
@@ -114,13 +122,20 @@ float antlers(const PoseShape& s, Vec2 p) {
 
 float layerDistance(const PoseShape& s, Part part, bool front, Vec2 p) {
     switch (part) {
-    case Leg: return legPair(s, p, front).leg;
-    case Hoof: return legPair(s, p, front).hoof;
-    case Body: return body(s, p);
-    case Antler: return antlers(s, p);
-    case Ear: return ears(s, p);
-    case Head: return skull(s, p);
-    case Muzzle: return muzzle(s, p);
+    case Leg:
+        return legPair(s, p, front).leg;
+    case Hoof:
+        return legPair(s, p, front).hoof;
+    case Body:
+        return body(s, p);
+    case Antler:
+        return antlers(s, p);
+    case Ear:
+        return ears(s, p);
+    case Head:
+        return skull(s, p);
+    case Muzzle:
+        return muzzle(s, p);
     }
     return 1e9f;
 }
@@ -131,9 +146,9 @@ struct Layer {
 };
 
 // Back to front.
-constexpr Layer kLayers[] = {{Leg, false}, {Hoof, false}, {Body, false}, {Leg, true},
-                             {Hoof, true}, {Antler, false}, {Ear, false}, {Head, false},
-                             {Muzzle, false}};
+constexpr Layer kLayers[] = {{Leg, false}, {Hoof, false}, {Body, false},
+                             {Leg, true},  {Hoof, true},  {Antler, false},
+                             {Ear, false}, {Head, false}, {Muzzle, false}};
 
 float silhouette(const PoseShape& s, Vec2 p) {
     float d = 1e9f;
@@ -155,15 +170,18 @@ Rgba partColour(const PoseShape& s, Part part, Vec2 p) {
         float t = smoothstep(235, 300, p.y);
         return mix(mix(hex(0x3a2416), hex(0x9a8a78), t), hex(0x201410), fur * 0.3f);
     }
-    case Hoof: return hex(0x1a120e);
+    case Hoof:
+        return hex(0x1a120e);
     case Head: {
         float t = clamp01((q.y - 90) / 110);
         float cheek = clamp01(std::fabs(q.x - kCx) / 26); // the long face is lit down its middle
         Rgba c = mix(mix(hex(0x8a6242), hex(0x4e3220), t), hex(0x3a2416), cheek * 0.6f);
         return mix(c, hex(0x24160c), fur * 0.4f);
     }
-    case Muzzle: return mix(hex(0x3c281c), hex(0x24160e), clamp01((q.y - 188) / 20));
-    case Ear: return mix(hex(0x4c3020), hex(0x2a1a10), fur + 0.3f);
+    case Muzzle:
+        return mix(hex(0x3c281c), hex(0x24160e), clamp01((q.y - 188) / 20));
+    case Ear:
+        return mix(hex(0x4c3020), hex(0x2a1a10), fur + 0.3f);
     case Antler: {
         float shade = fractal2(p.x / 9, p.y / 9, 81, 3);
         return mix(hex(0xe4d4ac), hex(0x9c8258), shade * 0.9f);
@@ -191,9 +209,14 @@ void paintFace(Rgba& px, const PoseShape& s, Vec2 p) {
 
 void drawShadow(Raster& r, const PoseShape& s) {
     Vec2 centre{kCx + s.lean * 10, kFeet + 4};
-    fillShape(r, 0, int(kFeet) - 20, kWidth, kHeight, 16,
-              [&](Vec2 p) { return sdEllipse(p, centre, {100, 8}); },
-              [](Rgba& px, Vec2, float d) { blendOver(px, rgb(0.05f, 0.02f, 0.04f, 0.5f), coverage(d, 14)); });
+    fillShape(
+        r, 0, int(kFeet) - 20, kWidth, kHeight, 16,
+        [&](Vec2 p) {
+            return sdEllipse(p, centre, {100, 8});
+        },
+        [](Rgba& px, Vec2, float d) {
+            blendOver(px, rgb(0.05f, 0.02f, 0.04f, 0.5f), coverage(d, 14));
+        });
 }
 
 } // namespace
@@ -204,21 +227,22 @@ Raster drawMoose(Pose pose) {
     drawShadow(r, s);
     const Vec2 light{-0.35f, -0.94f}; // the sun is low behind, above the left shoulder
     for (const Layer& l : kLayers) {
-        fillShape(r, 0, 0, kWidth, kHeight, 6,
-                  [&](Vec2 p) { return layerDistance(s, l.part, l.front, p); },
-                  [&](Rgba& px, Vec2 p, float d) {
-                      // Parts in front cast a soft shadow on those behind.
-                      if (l.part != Body && l.part != Hoof)
-                          blendOver(px, rgb(0.06f, 0.03f, 0.02f, 0.45f * px.a), coverage(d - 2, 6));
-                      Rgba c = partColour(s, l.part, p);
-                      if (l.part == Head || l.part == Muzzle) paintFace(c, s, p);
-                      if (!l.front && l.part == Leg) c = mix(c, hex(0x140c08), 0.35f); // far side
-                      // Warm rim where the outline faces the sunset.
-                      float outside = silhouette(s, p + light * 3);
-                      float rim = clamp01(outside / 3) * smoothstep(-6, 0, d);
-                      addLight(c, hex(0xff9050), rim * (l.part == Antler ? 0.35f : 0.55f));
-                      blendOver(px, c, coverage(d, 1.6f));
-                  });
+        fillShape(
+            r, 0, 0, kWidth, kHeight, 6,
+            [&](Vec2 p) { return layerDistance(s, l.part, l.front, p); },
+            [&](Rgba& px, Vec2 p, float d) {
+                // Parts in front cast a soft shadow on those behind.
+                if (l.part != Body && l.part != Hoof)
+                    blendOver(px, rgb(0.06f, 0.03f, 0.02f, 0.45f * px.a), coverage(d - 2, 6));
+                Rgba c = partColour(s, l.part, p);
+                if (l.part == Head || l.part == Muzzle) paintFace(c, s, p);
+                if (!l.front && l.part == Leg) c = mix(c, hex(0x140c08), 0.35f); // far side
+                // Warm rim where the outline faces the sunset.
+                float outside = silhouette(s, p + light * 3);
+                float rim = clamp01(outside / 3) * smoothstep(-6, 0, d);
+                addLight(c, hex(0xff9050), rim * (l.part == Antler ? 0.35f : 0.55f));
+                blendOver(px, c, coverage(d, 1.6f));
+            });
     }
     return r;
 }

@@ -18,7 +18,9 @@ std::uint8_t to8(float v, int x, int y) {
     return static_cast<std::uint8_t>(std::clamp(std::lround(clamp01(v) * 255.0f + d), 0L, 255L));
 }
 
-std::uint16_t to16(float v) { return static_cast<std::uint16_t>(std::lround(clamp01(v) * 65535.0f)); }
+std::uint16_t to16(float v) {
+    return static_cast<std::uint16_t>(std::lround(clamp01(v) * 65535.0f));
+}
 
 void putBig16(std::uint8_t* p, std::uint16_t v) {
     p[0] = static_cast<std::uint8_t>(v >> 8);
@@ -36,14 +38,17 @@ struct Box {
     std::vector<std::pair<Colour, std::uint32_t>> entries; // colour, pixel count
 };
 
-int channel(Colour c, int k) { return (c >> (16 - 8 * k)) & 0xff; }
+int channel(Colour c, int k) {
+    return (c >> (16 - 8 * k)) & 0xff;
+}
 
 // The channel with the widest spread, and that spread.
 std::pair<int, int> widest(const Box& box) {
     int best = 0, spread = -1;
     for (int k = 0; k < 3; ++k) {
         int lo = 255, hi = 0;
-        for (auto& e : box.entries) lo = std::min(lo, channel(e.first, k)), hi = std::max(hi, channel(e.first, k));
+        for (auto& e : box.entries)
+            lo = std::min(lo, channel(e.first, k)), hi = std::max(hi, channel(e.first, k));
         if (hi - lo > spread) spread = hi - lo, best = k;
     }
     return {best, spread};
@@ -52,9 +57,8 @@ std::pair<int, int> widest(const Box& box) {
 // Splits at the pixel-weighted median along the widest channel.
 Box split(Box& box) {
     int k = widest(box).first;
-    std::stable_sort(box.entries.begin(), box.entries.end(), [k](auto& a, auto& b) {
-        return channel(a.first, k) < channel(b.first, k);
-    });
+    std::stable_sort(box.entries.begin(), box.entries.end(),
+                     [k](auto& a, auto& b) { return channel(a.first, k) < channel(b.first, k); });
     std::uint64_t total = 0, run = 0;
     for (auto& e : box.entries) total += e.second;
     // Both halves keep at least one colour.
@@ -85,7 +89,8 @@ Palette quantise(const Raster& r) {
     for (int y = 0; y < r.height; ++y) {
         for (int x = 0; x < r.width; ++x) {
             const Rgba& p = r.at(x, y);
-            Colour c = (Colour(to8(p.r, x, y)) << 16) | (Colour(to8(p.g, x, y)) << 8) | to8(p.b, x, y);
+            Colour c =
+                (Colour(to8(p.r, x, y)) << 16) | (Colour(to8(p.g, x, y)) << 8) | to8(p.b, x, y);
             pixels[static_cast<size_t>(y) * r.width + x] = c;
             ++counts[c];
         }
@@ -122,11 +127,16 @@ Palette quantise(const Raster& r) {
 
 int bytesPerPixel(PngKind kind) {
     switch (kind) {
-    case PngKind::Rgb8: return 3;
-    case PngKind::Rgb16: return 6;
-    case PngKind::Rgba8: return 4;
-    case PngKind::Rgba16: return 8;
-    case PngKind::Palette8: return 1;
+    case PngKind::Rgb8:
+        return 3;
+    case PngKind::Rgb16:
+        return 6;
+    case PngKind::Rgba8:
+        return 4;
+    case PngKind::Rgba16:
+        return 8;
+    case PngKind::Palette8:
+        return 1;
     }
     return 4;
 }
@@ -138,7 +148,8 @@ void packRow(const Raster& r, PngKind kind, int y, std::uint8_t* out) {
         case PngKind::Rgb8:
         case PngKind::Rgba8:
             *out++ = to8(p.r, x, y), *out++ = to8(p.g, x, y), *out++ = to8(p.b, x, y);
-            if (kind == PngKind::Rgba8) *out++ = static_cast<std::uint8_t>(std::lround(clamp01(p.a) * 255));
+            if (kind == PngKind::Rgba8)
+                *out++ = static_cast<std::uint8_t>(std::lround(clamp01(p.a) * 255));
             break;
         case PngKind::Rgb16:
         case PngKind::Rgba16:
@@ -146,7 +157,8 @@ void packRow(const Raster& r, PngKind kind, int y, std::uint8_t* out) {
             out += 6;
             if (kind == PngKind::Rgba16) putBig16(out, to16(p.a)), out += 2;
             break;
-        case PngKind::Palette8: break;
+        case PngKind::Palette8:
+            break;
         }
     }
 }
@@ -171,7 +183,9 @@ Bytes encodePng(const Raster& r, PngKind kind) {
     bool palette = kind == PngKind::Palette8;
     bool sixteen = kind == PngKind::Rgb16 || kind == PngKind::Rgba16;
     bool alpha = kind == PngKind::Rgba8 || kind == PngKind::Rgba16;
-    int colourType = palette ? PNG_COLOR_TYPE_PALETTE : alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+    int colourType = palette ? PNG_COLOR_TYPE_PALETTE
+                     : alpha ? PNG_COLOR_TYPE_RGB_ALPHA
+                             : PNG_COLOR_TYPE_RGB;
     png_set_write_fn(png, &out, appendBytes, flushNothing);
     png_set_compression_level(png, 9);
     png_set_IHDR(png, info, r.width, r.height, sixteen ? 16 : 8, colourType, PNG_INTERLACE_NONE,

@@ -12,7 +12,9 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kStepSeconds = 60.0 / kTempo / 4;
 
-double frequency(int midi) { return 440.0 * std::pow(2.0, (midi - 69) / 12.0); }
+double frequency(int midi) {
+    return 440.0 * std::pow(2.0, (midi - 69) / 12.0);
+}
 
 // Polynomial band-limited step: removes the worst aliasing of naive saws.
 double polyBlep(double t, double dt) {
@@ -61,10 +63,14 @@ struct Mix {
     }
 };
 
-long startFrame(int step) { return std::lround(step * kStepSeconds * kSampleRate); }
+long startFrame(int step) {
+    return std::lround(step * kStepSeconds * kSampleRate);
+}
 
-double envelope(double t, double gate, double attack, double decay, double sustain, double release) {
-    double level = t < attack ? t / attack : sustain + (1 - sustain) * std::exp(-(t - attack) / decay);
+double envelope(double t, double gate, double attack, double decay, double sustain,
+                double release) {
+    double level =
+        t < attack ? t / attack : sustain + (1 - sustain) * std::exp(-(t - attack) / decay);
     if (t > gate) level *= std::exp(-(t - gate) / release);
     return level;
 }
@@ -94,7 +100,8 @@ void lead(Mix& m, const Note& n, std::vector<float>& echoSend) {
     for (long i = 0; i < count; ++i) {
         double t = double(i) / kSampleRate;
         // Vibrato eases in on held notes.
-        double vib = 1 + 0.006 * std::sin(2 * kPi * 5.5 * t) * std::min(1.0, std::max(0.0, t - 0.15) * 4);
+        double vib =
+            1 + 0.006 * std::sin(2 * kPi * 5.5 * t) * std::min(1.0, std::max(0.0, t - 0.15) * 4);
         // Two saws a little apart make a pulse whose width breathes.
         double pulse = a.next(hz * vib) - b.next(hz * vib * 1.002);
         double v = lp.next(pulse, 1800 + 3000 * std::exp(-t / 0.18), 0.3);
@@ -113,7 +120,8 @@ void pad(Mix& m, const Note& n) {
     long count = std::lround((gate + 0.5) * kSampleRate);
     for (long i = 0; i < count; ++i) {
         double t = double(i) / kSampleRate;
-        double cutoff = 900 + 500 * std::sin(2 * kPi * 0.25 * (startFrame(n.step) + i) / kSampleRate);
+        double cutoff =
+            900 + 500 * std::sin(2 * kPi * 0.25 * (startFrame(n.step) + i) / kSampleRate);
         double l = fl.next(l1.next(hz * 0.997) + l2.next(hz * 1.004), cutoff, 0.2);
         double r = fr.next(r1.next(hz * 1.003) + r2.next(hz * 0.996), cutoff, 0.2);
         double e = envelope(t, gate, 0.25, 1.0, 0.9, 0.35) * n.velocity * 0.055;
@@ -187,13 +195,27 @@ std::vector<float> renderSong() {
     Rng rng{0xe16ull};
     for (const Note& n : composeSong()) {
         switch (n.voice) {
-        case Voice::Bass: bass(m, n); break;
-        case Voice::Lead: lead(m, n, echoSend); break;
-        case Voice::Pad: pad(m, n); break;
-        case Voice::Kick: kick(m, n); break;
-        case Voice::Snare: snare(m, n, rng); break;
-        case Voice::Hat: hat(m, n, rng, false); break;
-        case Voice::OpenHat: hat(m, n, rng, true); break;
+        case Voice::Bass:
+            bass(m, n);
+            break;
+        case Voice::Lead:
+            lead(m, n, echoSend);
+            break;
+        case Voice::Pad:
+            pad(m, n);
+            break;
+        case Voice::Kick:
+            kick(m, n);
+            break;
+        case Voice::Snare:
+            snare(m, n, rng);
+            break;
+        case Voice::Hat:
+            hat(m, n, rng, false);
+            break;
+        case Voice::OpenHat:
+            hat(m, n, rng, true);
+            break;
         }
     }
     echo(m, echoSend);

@@ -8,14 +8,18 @@ namespace makepack {
 
 const char* const kFontDirectory = "/usr/share/fonts/truetype/dejavu/";
 
-std::string fontPath(std::string_view file) { return std::string(kFontDirectory) + std::string(file); }
+std::string fontPath(std::string_view file) {
+    return std::string(kFontDirectory) + std::string(file);
+}
 
 struct Font::Library {
     FT_Library handle = nullptr;
 };
 
 namespace {
-FT_Face asFace(void* face) { return static_cast<FT_Face>(face); }
+FT_Face asFace(void* face) {
+    return static_cast<FT_Face>(face);
+}
 
 // Decodes one code point and advances; bad bytes become U+FFFD.
 char32_t nextCodePoint(std::string_view s, size_t& i) {
@@ -64,7 +68,9 @@ Font::~Font() {
     if (library_->handle) FT_Done_FreeType(library_->handle);
 }
 
-int Font::ascent() const { return static_cast<int>(asFace(face_)->size->metrics.ascender >> 6); }
+int Font::ascent() const {
+    return static_cast<int>(asFace(face_)->size->metrics.ascender >> 6);
+}
 
 int Font::lineHeight() const {
     return static_cast<int>(asFace(face_)->size->metrics.height >> 6);

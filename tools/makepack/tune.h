@@ -11,9 +11,9 @@ enum class Voice { Bass, Lead, Pad, Kick, Snare, Hat, OpenHat };
 // A step is a sixteenth note: 0.125 s at 120 beats per minute, so every
 // second of show time starts on a beat.
 struct Note {
-    int step;       // from the start of the song
-    int length;     // in steps
-    int pitch;      // MIDI note number (drums: unused)
+    int step;   // from the start of the song
+    int length; // in steps
+    int pitch;  // MIDI note number (drums: unused)
     Voice voice;
     float velocity; // 0..1
 };

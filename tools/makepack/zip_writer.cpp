@@ -26,7 +26,8 @@ bool addEntry(zipFile zip, const PackFile& file) {
     if (zipOpenNewFileInZip(zip, file.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
                             Z_DEFLATED, Z_BEST_COMPRESSION) != ZIP_OK)
         return false;
-    int written = zipWriteInFileInZip(zip, file.bytes.data(), static_cast<unsigned>(file.bytes.size()));
+    int written =
+        zipWriteInFileInZip(zip, file.bytes.data(), static_cast<unsigned>(file.bytes.size()));
     int closed = zipCloseFileInZip(zip);
     return written == ZIP_OK && closed == ZIP_OK;
 }
