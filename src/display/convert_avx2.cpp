@@ -93,12 +93,13 @@ struct Swap32 {
 };
 
 // 24-bit rows: a byte shuffle packs each 128-bit half's four pixels into its
-// low 12 bytes. The wide group stores each half whole, 12 bytes apart, so the
-// next store covers the previous one's 4 zero bytes: no cross-lane shuffle,
-// one shuffle per 8 pixels. Its last store runs 4 bytes (2 pixels) past the
-// group. The narrow group joins the halves and stores exactly 24 bytes.
+// low 12 bytes. The wide group (32 pixels, 96 bytes) then moves each
+// register's six packed words to where they go in three whole 32-byte
+// stores (one cross-lane permute a register) and joins neighbours by a
+// blend: three full stores, nothing written twice. The narrow group joins
+// the halves and stores exactly 24 bytes.
 template <bool Reverse> struct Pack24 {
-    static constexpr std::int32_t kBytes = 3, kWide = 32, kNarrow = 8, kSpill = 2;
+    static constexpr std::int32_t kBytes = 3, kWide = 32, kNarrow = 8, kSpill = 0;
     static constexpr RowConverter scalar = Reverse ? scalarBgr24 : scalarRgb24;
     [[gnu::target("avx2")]] static __m256i squeeze(__m256i v) {
         const __m256i order =
@@ -108,16 +109,17 @@ template <bool Reverse> struct Pack24 {
                                        2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
         return _mm256_shuffle_epi8(v, order);
     }
-    [[gnu::target("avx2")]] static void halves(const PixelWord* src, unsigned char* out) {
-        const __m256i v = squeeze(load8(src));
-        store16(out, _mm256_castsi256_si128(v));
-        store16(out + 12, _mm256_extracti128_si256(v, 1));
+    [[gnu::target("avx2")]] static __m256i place(const PixelWord* src, __m256i order) {
+        return _mm256_permutevar8x32_epi32(squeeze(load8(src)), order);
     }
     [[gnu::target("avx2")]] static void wide(const PixelWord* src, unsigned char* out) {
-        halves(src, out);
-        halves(src + 8, out + 24);
-        halves(src + 16, out + 48);
-        halves(src + 24, out + 72);
+        const __m256i a = place(src, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 0, 0));
+        const __m256i b = place(src + 8, _mm256_setr_epi32(2, 4, 5, 6, 0, 0, 0, 1));
+        const __m256i c = place(src + 16, _mm256_setr_epi32(5, 6, 0, 0, 0, 1, 2, 4));
+        const __m256i d = place(src + 24, _mm256_setr_epi32(0, 0, 0, 1, 2, 4, 5, 6));
+        store32(out, _mm256_blend_epi32(a, b, 0xC0));
+        store32(out + 32, _mm256_blend_epi32(b, c, 0xF0));
+        store32(out + 64, _mm256_blend_epi32(c, d, 0xFC));
     }
     [[gnu::target("avx2")]] static void narrow(const PixelWord* src, unsigned char* out) {
         const __m256i order = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 0, 0);
