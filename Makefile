@@ -47,7 +47,8 @@ test-asan: deps
 		ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	$(BUILD)/bench/kva_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	$(BUILD)/bench/kva_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+		--benchmark_report_aggregates_only=true
 
 FUZZ_SECONDS ?= 60
 

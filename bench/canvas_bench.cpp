@@ -1,5 +1,6 @@
 // canvas_bench.cpp -- the blend of a full-canvas alpha picture, its peers,
 // and one whole show frame as the step composes it.
+#include "aligned.h"
 #include "canvas/blit.h"
 #include "show/show.h"
 
@@ -14,16 +15,17 @@ namespace {
 
 constexpr int kW = 640, kH = 480;
 
-std::vector<canvas::PixelWord> randomWords(std::size_t n, std::uint32_t seed, bool opaque) {
+bench::AlignedVector<canvas::PixelWord> randomWords(std::size_t n, std::uint32_t seed,
+                                                    bool opaque) {
     std::mt19937 rng(seed);
-    std::vector<canvas::PixelWord> v(n);
+    bench::AlignedVector<canvas::PixelWord> v(n);
     for (auto& w : v) w = opaque ? (rng() | 0xFF000000u) : rng();
     return v;
 }
 
 struct BlendBuffers {
-    std::vector<canvas::PixelWord> src = randomWords(kW * kH, 1, false);
-    std::vector<canvas::PixelWord> dst = randomWords(kW * kH, 2, true);
+    bench::AlignedVector<canvas::PixelWord> src = randomWords(kW * kH, 1, false);
+    bench::AlignedVector<canvas::PixelWord> dst = randomWords(kW * kH, 2, true);
     canvas::Image srcImage{kW, kH, src.data(), 1};
     canvas::Image dstImage{kW, kH, dst.data(), 0};
 };
@@ -81,7 +83,7 @@ void frameCompose(benchmark::State& state) {
     pictures.sunset = canvas::Image{kW, kH, back.data(), 0};
     for (auto& m : pictures.moose) m = canvas::Image{200, 300, moose.data(), 1};
     for (auto& l : pictures.lyric) l = canvas::Image{1200, 100, lyric.data(), 1};
-    std::vector<canvas::PixelWord> frame(kW * kH);
+    bench::AlignedVector<canvas::PixelWord> frame(kW * kH);
     const canvas::Image target{kW, kH, frame.data(), 0};
 
     show::ShowState s;

@@ -1,5 +1,6 @@
 // convert_bench.cpp -- the row converters against SDL, libyuv and pixman
 // doing the same bytes: one random 640x480 frame converted row by row.
+#include "aligned.h"
 #include "display/convert.h"
 
 #include <SDL.h>
@@ -21,9 +22,9 @@ using canvas::PixelWord;
 
 constexpr int kWidth = 640, kHeight = 480;
 
-const std::vector<PixelWord>& randomFrame() {
-    static const std::vector<PixelWord> frame = [] {
-        std::vector<PixelWord> f(kWidth * kHeight);
+const bench::AlignedVector<PixelWord>& randomFrame() {
+    static const bench::AlignedVector<PixelWord> frame = [] {
+        bench::AlignedVector<PixelWord> f(kWidth * kHeight);
         std::mt19937 rng(1);
         for (PixelWord& p : f) p = rng();
         return f;
@@ -120,10 +121,10 @@ bool sameBytes(const Layout& l, const FrameFn& fn, const PixelWord* frame, unsig
 }
 
 void runConvert(benchmark::State& state, const Layout& l, Peer peer) {
-    const std::vector<PixelWord>& frame = randomFrame();
+    const bench::AlignedVector<PixelWord>& frame = randomFrame();
     const std::size_t size = std::size_t(kWidth) * kHeight * l.bytes;
     // Whole words, so pixman may treat rows as 32-bit units.
-    std::vector<std::uint32_t> storage((size + 3) / 4);
+    bench::AlignedVector<std::uint32_t> storage((size + 3) / 4);
     auto* out = reinterpret_cast<unsigned char*>(storage.data());
     FrameFn fn;
     switch (peer) {

@@ -1,4 +1,6 @@
 // copy_bench.cpp -- the physical reference: one frame's worth of memcpy.
+#include "aligned.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -6,7 +8,7 @@
 #include <vector>
 
 static void copyMemcpyFrame(benchmark::State& state) {
-    std::vector<std::uint32_t> src(640 * 480, 0x12345678u), dst(640 * 480);
+    bench::AlignedVector<std::uint32_t> src(640 * 480, 0x12345678u), dst(640 * 480);
     for (auto _ : state) {
         std::memcpy(dst.data(), src.data(), src.size() * 4);
         benchmark::DoNotOptimize(dst.data());

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -41,6 +42,7 @@ TEST(Image, NonPositiveOrHugeSizesGiveTheEmptyImage) {
     }
     canvas::Image img = canvas::createImage(4, 4);
     EXPECT_EQ(img.hasAlpha, 0);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(img.pixels) % 64, 0u) << "starts on a cache line";
     canvas::releaseImage(img);
     EXPECT_EQ(img.pixels, nullptr);
 }
@@ -50,6 +52,7 @@ TEST(Canvas, ShowSizeCoversTheWholeFrameBuffer) {
     const canvas::FrameBuffer fb = canvas::frameBuffer();
     const canvas::Image c = canvas::canvasImage();
     EXPECT_EQ(c.pixels, fb.pixels);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(fb.pixels) % 64, 0u) << "starts on a cache line";
     EXPECT_EQ(c.width, 640);
     EXPECT_EQ(c.height, 480);
     EXPECT_EQ(c.hasAlpha, 0);

@@ -3,6 +3,7 @@
 
 #include "platform/platform.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,14 +16,25 @@ struct State {
 };
 State state;
 
+// Pixel memory starts on a cache line. Rows of the show's width are whole
+// lines (640 words, and 640 display pixels at every depth), so no row's
+// vector loads or stores straddle two lines, which costs the blend and the
+// row conversion up to a fifth of their time.
+constexpr std::size_t kLine = 64;
+
+PixelWord* allocatePixels(std::uint64_t bytes) {
+    if (bytes > SIZE_MAX / 2) return nullptr;
+    const std::size_t rounded = (std::size_t(bytes) + kLine - 1) & ~(kLine - 1);
+    return static_cast<PixelWord*>(std::aligned_alloc(kLine, rounded));
+}
+
 } // namespace
 
 Image createImage(std::int32_t width, std::int32_t height) {
     Image image;
     if (width <= 0 || height <= 0) return image;
-    const std::uint64_t bytes = std::uint64_t(width) * std::uint64_t(height) * sizeof(PixelWord);
-    if (bytes > SIZE_MAX / 2) return image;
-    auto* pixels = static_cast<PixelWord*>(std::malloc(static_cast<std::size_t>(bytes)));
+    auto* pixels =
+        allocatePixels(std::uint64_t(width) * std::uint64_t(height) * sizeof(PixelWord));
     if (!pixels) return image;
     image.width = width;
     image.height = height;
@@ -50,9 +62,11 @@ void createCanvas(std::int32_t width, std::int32_t canvasHeight, std::int32_t di
             "aaaaaaaaaaaaaaargg...  HUSK:    \nint  WIDTH = 320, HEIGHT = 240;", "huff");
         return;
     }
-    const std::size_t words = std::size_t(width) * std::size_t(displayHeight);
-    auto* pixels = static_cast<PixelWord*>(std::calloc(words, sizeof(PixelWord)));
+    const std::uint64_t bytes =
+        std::uint64_t(width) * std::uint64_t(displayHeight) * sizeof(PixelWord);
+    PixelWord* pixels = width > 0 && displayHeight > 0 ? allocatePixels(bytes) : nullptr;
     if (!pixels) return;
+    std::memset(pixels, 0, std::size_t(bytes));
     state.frame = FrameBuffer{pixels, width, displayHeight};
     const std::int32_t offset = (displayHeight - canvasHeight) / 2;
     state.canvas = Image{width, canvasHeight, pixels + std::size_t(width) * offset, 0};
