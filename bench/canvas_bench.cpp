@@ -39,6 +39,21 @@ void blendKva(benchmark::State& state) {
 }
 BENCHMARK(blendKva)->Name("blend/kva");
 
+// Each path on its own, where the processor has it.
+void blendPath(benchmark::State& state, canvas::BlendRowFn path) {
+    if (!path) {
+        state.SkipWithError("no such path on this processor");
+        return;
+    }
+    BlendBuffers b;
+    for (auto _ : state) {
+        for (int y = 0; y < kH; ++y) path(b.dst.data() + y * kW, b.src.data() + y * kW, kW);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK_CAPTURE(blendPath, avx2, canvas::blendPaths().avx2)->Name("blend/avx2");
+BENCHMARK_CAPTURE(blendPath, avx512, canvas::blendPaths().avx512)->Name("blend/avx512");
+
 void blendScalarReference(benchmark::State& state) {
     BlendBuffers b;
     for (auto _ : state) {
