@@ -30,7 +30,7 @@ BENCHMARK(copyMemcpyFrame)->Name("copy/memcpy_frame");
 // bytesPerPixel * 640 bytes written in 32-byte stores, no arithmetic but a
 // XOR: the floor a converter of that depth cannot beat on this machine.
 [[gnu::target("avx2")]] void copyRows(const std::uint32_t* src, unsigned char* dst,
-                                       int bytesPerPixel) {
+                                      int bytesPerPixel) {
     const int stores = bytesPerPixel; // per 32 pixels: 4 loads, 2 or 3 stores
     for (int y = 0; y < kHeight; ++y) {
         const auto* in = reinterpret_cast<const __m256i*>(src + y * kWidth);

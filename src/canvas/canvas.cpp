@@ -33,8 +33,7 @@ PixelWord* allocatePixels(std::uint64_t bytes) {
 Image createImage(std::int32_t width, std::int32_t height) {
     Image image;
     if (width <= 0 || height <= 0) return image;
-    auto* pixels =
-        allocatePixels(std::uint64_t(width) * std::uint64_t(height) * sizeof(PixelWord));
+    auto* pixels = allocatePixels(std::uint64_t(width) * std::uint64_t(height) * sizeof(PixelWord));
     if (!pixels) return image;
     image.width = width;
     image.height = height;

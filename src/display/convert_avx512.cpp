@@ -69,9 +69,13 @@ template <bool Reverse> struct Pack24 {
     // register in turn, 16 to a store; 16 and up name the second register.
     [[KVA_AVX512]] static __m512i order(int s) {
         switch (s) {
-        case 0: return _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 16, 17, 18, 20);
-        case 1: return _mm512_setr_epi32(5, 6, 8, 9, 10, 12, 13, 14, 16, 17, 18, 20, 21, 22, 24, 25);
-        default: return _mm512_setr_epi32(10, 12, 13, 14, 16, 17, 18, 20, 21, 22, 24, 25, 26, 28, 29, 30);
+        case 0:
+            return _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 16, 17, 18, 20);
+        case 1:
+            return _mm512_setr_epi32(5, 6, 8, 9, 10, 12, 13, 14, 16, 17, 18, 20, 21, 22, 24, 25);
+        default:
+            return _mm512_setr_epi32(10, 12, 13, 14, 16, 17, 18, 20, 21, 22, 24, 25, 26, 28, 29,
+                                     30);
         }
     }
     [[KVA_AVX512]] static void wide(const PixelWord* src, unsigned char* out) {
