@@ -42,7 +42,7 @@ TEST(Image, NonPositiveOrHugeSizesGiveTheEmptyImage) {
     }
     canvas::Image img = canvas::createImage(4, 4);
     EXPECT_EQ(img.hasAlpha, 0);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(img.pixels) % 64, 0u) << "starts on a cache line";
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(img.pixels) % 4096, 0u) << "starts on a page";
     canvas::releaseImage(img);
     EXPECT_EQ(img.pixels, nullptr);
 }
@@ -52,7 +52,7 @@ TEST(Canvas, ShowSizeCoversTheWholeFrameBuffer) {
     const canvas::FrameBuffer fb = canvas::frameBuffer();
     const canvas::Image c = canvas::canvasImage();
     EXPECT_EQ(c.pixels, fb.pixels);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(fb.pixels) % 64, 0u) << "starts on a cache line";
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(fb.pixels) % 4096, 0u) << "starts on a page";
     EXPECT_EQ(c.width, 640);
     EXPECT_EQ(c.height, 480);
     EXPECT_EQ(c.hasAlpha, 0);
