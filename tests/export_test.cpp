@@ -22,7 +22,9 @@
 #include <dirent.h>
 #include <fstream>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -373,6 +375,10 @@ TEST(ExportProgram, HelpVersionAndErrors) {
     EXPECT_EQ(slurp("keep.nosuchformat"), "old");
     EXPECT_EQ(filesMatching(".", ".partial-"), 0);
 
+    r = runProgram("--still 3 -o .");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kva-export: cannot write .: Is a directory\n");
+
     r = runProgram("--still 3 -o no/such/dir/frame.png");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("kva-export: cannot write no/such/dir/frame.png: "), std::string::npos);
@@ -418,6 +424,7 @@ TEST(ExportProgram, StillEqualsTheStepsCanvas) {
         canvas::releaseImage(got);
     }
     exporter::releaseShowAssets(a);
+    EXPECT_EQ(filesMatching(".", ".partial-"), 0) << "the second still replaced the first";
 }
 
 TEST(ExportProgram, LowRateVideoHasEveryFrameAndTheWholeSound) {
@@ -451,32 +458,57 @@ bool processMentions(const std::string& text, const std::string& also = "libx264
     return found;
 }
 
+// Starts kva-export with args (standard error discarded), waits until its
+// partial file has appeared, then presses Ctrl+C; gives the exit status.
+int interruptOnceStarted(const std::vector<std::string>& args, const std::string& output,
+                         bool waitForData, bool& encoderSeen) {
+    const pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        freopen("/dev/null", "w", stderr);
+        std::vector<char*> argv{const_cast<char*>("kva-export")};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(KVA_EXPORT_PROGRAM, argv.data());
+        _exit(127);
+    }
+    const std::string partial = exporter::partialName(output, std::to_string(pid));
+    struct stat st {};
+    for (int i = 0; i < 300; ++i) {
+        if (stat(partial.c_str(), &st) == 0 && (!waitForData || st.st_size > 0)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    encoderSeen = processMentions(partial);
+    EXPECT_TRUE(access(output.c_str(), F_OK) != 0 || slurp(output) == "old")
+        << "an unfinished file under the output's name";
+    kill(pid, SIGINT);
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    EXPECT_NE(access(partial.c_str(), F_OK), 0) << "partial output left behind";
+    EXPECT_FALSE(processMentions(partial)) << "ffmpeg still running";
+    return WEXITSTATUS(status);
+}
+
 TEST(ExportProgram, InterruptEndsTheEncoderAndRemovesThePartialFile) {
     testassets::ScopedTempDir dir;
     writeTestPack();
     const std::string output = dir.path() + "/interrupted.mp4";
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        freopen("/dev/null", "w", stderr);
-        execl(KVA_EXPORT_PROGRAM, "kva-export", "-o", output.c_str(), (char*)nullptr);
-        _exit(127);
-    }
-    // Wait until the encoder has started writing, then press Ctrl+C.
-    const std::string partial = exporter::partialName(output, std::to_string(pid));
-    struct stat st {};
-    for (int i = 0; i < 300 && (stat(partial.c_str(), &st) != 0 || st.st_size == 0); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(processMentions(partial)) << "the encoder never started";
-    EXPECT_NE(access(output.c_str(), F_OK), 0) << "an unfinished video under the output's name";
-    kill(pid, SIGINT);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
+    bool encoderSeen = false;
+    EXPECT_EQ(interruptOnceStarted({"-o", output}, output, true, encoderSeen), 130);
+    EXPECT_TRUE(encoderSeen) << "the encoder never started";
     EXPECT_NE(access(output.c_str(), F_OK), 0);
-    EXPECT_NE(access(partial.c_str(), F_OK), 0) << "partial output left behind";
-    EXPECT_FALSE(processMentions(partial)) << "ffmpeg still running";
+}
+
+// A still stopped part-way leaves the file that was there as it was.
+TEST(ExportProgram, InterruptedStillKeepsTheOldFile) {
+    testassets::ScopedTempDir dir;
+    writeTestPack();
+    const std::string output = dir.path() + "/frame.png";
+    ASSERT_TRUE(testassets::writeFile(output, {'o', 'l', 'd'}));
+    bool encoderSeen = false;
+    const std::vector<std::string> args{"--still", "192", "--size", "1920x1440", "-o", output};
+    EXPECT_EQ(interruptOnceStarted(args, output, false, encoderSeen), 130);
+    EXPECT_EQ(slurp(output), "old");
 }
 
 } // namespace

@@ -67,15 +67,46 @@ std::int64_t countFrames(std::int32_t fps) {
     return composeShow(show::Pictures{}, fps, tiny, [](canvas::Image) { return true; });
 }
 
+// Creates the partial file before any work is done, which proves the
+// output's folder writable; an existing output must be a file.
+std::string createPartial(const std::string& output, const std::string& partial) {
+    struct stat st {};
+    if (stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return std::strerror(errno);
+    close(fd);
+    return {};
+}
+
+int stopped() {
+    std::fputs("kva-export: stopped; nothing written\n", stderr);
+    return kExitStopped;
+}
+
+// Like the video, the still is written under a partial name and renamed
+// when whole, so a failure or a stop never spoils a file already there.
 int runStill(const Options& o) {
+    const std::string partial = partialName(o.output, std::to_string(getpid()));
+    std::string reason = createPartial(o.output, partial);
+    if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
+
     ShowAssets a;
     loadShowAssets(a);
     canvas::Image target = canvas::createImage(show::kWidth, show::kHeight);
     composeStill(a.pictures, stillSteps(o.stillSeconds), target);
-    const std::string reason = writePng(o.output, target, o.scale, false);
+    if (!stopRequested()) reason = writePng(partial, target, o.scale, false);
     canvas::releaseImage(target);
     releaseShowAssets(a);
-    if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
+    if (stopRequested()) {
+        std::remove(partial.c_str());
+        return stopped();
+    }
+    if (reason.empty() && std::rename(partial.c_str(), o.output.c_str()) != 0)
+        reason = std::strerror(errno);
+    if (!reason.empty()) {
+        std::remove(partial.c_str());
+        return fail("cannot write " + o.output + ": " + reason);
+    }
     return 0;
 }
 
@@ -94,17 +125,6 @@ FILE* writeSound(const SoundTrack& track, std::string& reason) {
     }
     std::rewind(file);
     return file;
-}
-
-// Creates the partial file before any work is done, which proves the
-// output's folder writable; an existing output must be a file.
-std::string createPartial(const std::string& output, const std::string& partial) {
-    struct stat st {};
-    if (stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-    const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return std::strerror(errno);
-    close(fd);
-    return {};
 }
 
 struct VideoJob {
@@ -135,11 +155,6 @@ bool feedFrames(VideoJob& job, const show::Pictures& pictures, std::int64_t hold
     canvas::releaseImage(target);
     for (std::int64_t i = 0; ok && i < holdFrames; ++i) ok = job.send();
     return ok;
-}
-
-int stopped() {
-    std::fputs("kva-export: stopped; nothing written\n", stderr);
-    return kExitStopped;
 }
 
 // Sound first (the video's length follows from it), then the encoder fed
@@ -250,6 +265,7 @@ int runExport(int argc, const char* const* argv) {
         std::puts(kVersion);
         return 0;
     case Mode::Still:
+        installStopHandlers();
         return runStill(o);
     case Mode::Video:
         break;
