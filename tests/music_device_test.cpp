@@ -88,4 +88,22 @@ TEST_F(DiskDevice, NoDeviceMeansASilentShow) {
     EXPECT_GE(ms, 299.0);
 }
 
+// Whatever ALSA finds (here: no sound card at all), opening the device
+// leaves standard error as it was: the show's audio failures are silent.
+TEST_F(DiskDevice, AlsaSearchPrintsNothing) {
+    setenv("SDL_AUDIODRIVER", "alsa", 1);
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    std::FILE* capture = std::tmpfile();
+    ASSERT_NE(capture, nullptr);
+    dup2(fileno(capture), STDERR_FILENO);
+    if (audio::init(audio::kDefaultDevice, 44100)) audio::free();
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    const off_t printed = lseek(fileno(capture), 0, SEEK_END);
+    std::fclose(capture);
+    EXPECT_EQ(printed, 0) << "bytes on standard error";
+}
+
 } // namespace

@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstring>
@@ -161,7 +162,23 @@ void SDLCALL deviceCallback(void*, Uint8* stream, int length) {
     mixAll(reinterpret_cast<float*>(stream), length / static_cast<int>(2 * sizeof(float)));
 }
 
+void dropAlsaReport(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA's library reports each step of a failed device search on standard
+// error: a machine with no sound card gets sixteen lines. Audio failures
+// are silent here (the show plays on without sound), so its reports are
+// dropped; SDL still sees every failure in ALSA's return values. The
+// library stays loaded for the handler's sake, as SDL keeps it anyway.
+void quietAlsa() {
+    using Report = void (*)(const char*, int, const char*, int, const char*, ...);
+    void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (!alsa) return; // no ALSA here: nothing will report
+    auto setHandler = reinterpret_cast<int (*)(Report)>(dlsym(alsa, "snd_lib_error_set_handler"));
+    if (setHandler) setHandler(dropAlsaReport);
+}
+
 bool openDevice(State& s) {
+    quietAlsa();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     s.sdlAudio = true;
     SDL_AudioSpec want{};
