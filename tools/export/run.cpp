@@ -78,6 +78,15 @@ std::string createPartial(const std::string& output, const std::string& partial)
     return {};
 }
 
+// Gives a finished partial file the output's name, or on failure removes
+// it and says why; whatever was under that name stays until the rename.
+std::string publish(const std::string& partial, const std::string& output) {
+    if (std::rename(partial.c_str(), output.c_str()) == 0) return {};
+    const std::string reason = std::strerror(errno);
+    std::remove(partial.c_str());
+    return reason;
+}
+
 int stopped() {
     std::fputs("kva-export: stopped; nothing written\n", stderr);
     return kExitStopped;
@@ -97,16 +106,10 @@ int runStill(const Options& o) {
     if (!stopRequested()) reason = writePng(partial, target, o.scale, false);
     canvas::releaseImage(target);
     releaseShowAssets(a);
-    if (stopRequested()) {
-        std::remove(partial.c_str());
-        return stopped();
-    }
-    if (reason.empty() && std::rename(partial.c_str(), o.output.c_str()) != 0)
-        reason = std::strerror(errno);
-    if (!reason.empty()) {
-        std::remove(partial.c_str());
-        return fail("cannot write " + o.output + ": " + reason);
-    }
+    if (stopRequested() || !reason.empty()) std::remove(partial.c_str());
+    if (stopRequested()) return stopped();
+    if (reason.empty()) reason = publish(partial, o.output);
+    if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
     return 0;
 }
 
@@ -209,12 +212,12 @@ int runVideo(const Options& o) {
     loadShowAssets(a);
     int status = encodeVideo(job, a, ffmpeg);
     releaseShowAssets(a);
-    if (status == 0 && std::rename(job.partial.c_str(), o.output.c_str()) != 0)
-        status = fail("cannot write " + o.output + ": " + std::strerror(errno));
     if (status != 0) {
         std::remove(job.partial.c_str());
         return status;
     }
+    reason = publish(job.partial, o.output);
+    if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::fprintf(stderr, "kva-export: wrote %s (%lld frames at %d fps, %dx%d, in %.1f s)\n",
                  o.output.c_str(), static_cast<long long>(job.written), o.fps,
@@ -265,13 +268,11 @@ int runExport(int argc, const char* const* argv) {
         std::puts(kVersion);
         return 0;
     case Mode::Still:
-        installStopHandlers();
-        return runStill(o);
     case Mode::Video:
         break;
     }
     installStopHandlers();
-    return runVideo(o);
+    return o.mode == Mode::Still ? runStill(o) : runVideo(o);
 }
 
 } // namespace exporter
