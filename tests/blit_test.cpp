@@ -8,6 +8,17 @@
 
 namespace {
 
+// A blend made by another start-up initialiser, before main: the blend paths
+// must already be usable then. (This file's initialisers run before the
+// library's own.)
+const canvas::PixelWord blendedBeforeMain = [] {
+    canvas::PixelWord dst[20], src[20];
+    for (int i = 0; i < 20; ++i) dst[i] = 0x00000000, src[i] = 0xFFFFFFFF;
+    canvas::blendRow(dst, src, 20);
+    return dst[19];
+}();
+const bool scalarPathBeforeMain = canvas::blendPaths().scalar != nullptr;
+
 // An image that owns its words, filled with one value.
 struct OwnedImage {
     std::vector<canvas::PixelWord> words;
@@ -84,11 +95,39 @@ TEST(Blit, HeightIsCappedAtTheCanvasHeight) {
     EXPECT_EQ(dst.at(0, 480), 0u);
 }
 
+// A picture taller than the canvas drawn above it is clipped first and
+// capped after: its rows from the 101st on fill all 480 rows, on the canvas
+// and on a taller destination alike.
+TEST(Blit, TallPicturesAboveTheTopAreClippedBeforeTheCap) {
+    OwnedImage src(2, 600, 0);
+    for (int y = 0; y < 600; ++y) src.words[2 * y] = src.words[2 * y + 1] = canvas::PixelWord(y);
+    for (int dstHeight : {480, 600}) {
+        SCOPED_TRACE(dstHeight);
+        for (int alpha : {0, 1}) {
+            OwnedImage dst(2, dstHeight, 0xEEEEEEEE);
+            src.image.hasAlpha = alpha;
+            canvas::drawImage(dst.image, src.image, 0, -100);
+            for (int y = 0; y < 480; ++y) {
+                const canvas::PixelWord want =
+                    alpha ? canvas::blendPixel(0xEEEEEEEE, canvas::PixelWord(100 + y))
+                          : canvas::PixelWord(100 + y);
+                ASSERT_EQ(dst.at(1, y), want) << "row " << y;
+            }
+            for (int y = 480; y < dstHeight; ++y) ASSERT_EQ(dst.at(0, y), 0xEEEEEEEEu);
+        }
+    }
+}
+
 TEST(Blit, OpaquePicturesOverwriteEvenWithZeroAlphaBytes) {
     OwnedImage src(4, 1, 0x00123456, 0);
     OwnedImage dst(4, 1, 0xFFFFFFFF);
     canvas::drawImage(dst.image, src.image, 0, 0);
     for (auto w : dst.words) EXPECT_EQ(w, 0x00123456u);
+}
+
+TEST(Blend, UsableFromOtherStartUpInitialisers) {
+    EXPECT_TRUE(scalarPathBeforeMain);
+    EXPECT_EQ(blendedBeforeMain & 0x00FFFFFF, 0x00FEFEFEu);
 }
 
 TEST(Blend, KnownValues) {

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
 #include <vector>
 
 namespace {
@@ -178,6 +182,183 @@ TEST_F(ShowTest, PicturesTakeTheirRolesFromTheLoadOrder) {
     EXPECT_EQ(p.lyric[3].pixels, &ids[7]);  // refreng_2
     EXPECT_EQ(p.lyric[4].pixels, &ids[9]);  // vers_2
     EXPECT_EQ(p.lyric[5].pixels, &ids[10]); // mange_hoyre
+}
+
+// The choreography as written down for the show, walked here on its own: the
+// lists, their order within a frame and one cue per list per frame.
+struct ReferenceShow {
+    struct List {
+        std::vector<float> cues;
+        std::size_t next = 0;
+    };
+    List lists[8] = {
+        {{0,   31,  33,  35,  40,  42,  44,  102, 104, 106, 111, 113, 115, 135, 137,
+          139, 144, 146, 148, 169, 171, 173, 175, 177, 179, 181, 183, 185, 187, 189}},
+        {{30,  32,  34,  101, 103, 105, 134, 136, 138, 168,
+          170, 172, 174, 176, 178, 180, 182, 184, 186, 188}},
+        {{39, 41, 43, 110, 112, 114, 143, 145, 147}},
+        {{7}},
+        {{30, 100, 134}},
+        {{47, 118, 151}},
+        {{78}},
+        {{168}},
+    };
+    float time = 0.0f;
+    int pose = show::kMiddle, mooseX = 150, lyric = 0, lyricX = 0;
+
+    bool fired(List& l) {
+        if (l.next == l.cues.size() || !(l.cues[l.next] < time)) return false;
+        ++l.next;
+        return true;
+    }
+    void step(float delta) {
+        time += delta;
+        if (fired(lists[0])) pose = show::kMiddle;
+        if (fired(lists[1])) pose = show::kRight, mooseX += 40;
+        if (fired(lists[2])) pose = show::kLeft, mooseX -= 40;
+        for (int n = 1; n <= 5; ++n)
+            if (fired(lists[2 + n])) lyric = n, lyricX = 640;
+        lyricX = int(std::trunc(double(lyricX) - double(delta) * 150.0));
+    }
+};
+
+// Every frame of the whole show, at several frame rates and an uneven run of
+// deltas with stalls, against the reference walk: pose, position, lyric and
+// what was drawn where.
+TEST_F(ShowTest, WholeChoreographyMatchesAnIndependentWalkOfTheCueTables) {
+    std::vector<float> uneven;
+    for (int i = 0; i < 97; ++i) uneven.push_back(0.004f + 0.0071f * float(i % 13));
+    uneven.push_back(3.0f); // a stall: passed cues catch up one per frame
+    uneven.push_back(1.25f);
+    const std::pair<std::string, std::vector<float>> runs[] = {{"1/60", {1.0f / 60.0f}},
+                                                               {"1/75", {1.0f / 75.0f}},
+                                                               {"1/50", {1.0f / 50.0f}},
+                                                               {"uneven", uneven}};
+    // What is drawn where is read from the log; a small target keeps the
+    // tens of thousands of frames quick.
+    std::vector<canvas::PixelWord> few(16);
+    const canvas::Image small{4, 4, few.data(), 0};
+    for (const auto& [name, deltas] : runs) {
+        SCOPED_TRACE(name);
+        show::initShowState(state);
+        ReferenceShow ref;
+        for (std::size_t frame = 0;; ++frame) {
+            const float delta = deltas[frame % deltas.size()];
+            const bool more = show::stepShow(state, delta, pics.pictures, small, &log);
+            ref.step(delta);
+            ASSERT_EQ(state.showTime, ref.time);
+            ASSERT_EQ(state.pose, ref.pose) << "at " << ref.time;
+            ASSERT_EQ(state.mooseX, ref.mooseX) << "at " << ref.time;
+            ASSERT_EQ(state.lyric, ref.lyric) << "at " << ref.time;
+            if (ref.lyric != 0) {
+                ASSERT_EQ(state.lyricX, ref.lyricX) << "at " << ref.time;
+            }
+
+            const show::Pictures& p = pics.pictures;
+            const canvas::Image& back = ref.time < 168.0f   ? p.sunset
+                                        : ref.time < 173.0f ? p.greets
+                                                            : p.credits;
+            ASSERT_EQ(log.draws[0].image->pixels, back.pixels) << "at " << ref.time;
+            int d = 1;
+            if (ref.time > 14.0f) {
+                ASSERT_EQ(log.draws[d].image->pixels, p.moose[ref.pose].pixels);
+                ASSERT_EQ(log.draws[d].x, ref.mooseX);
+                ASSERT_EQ(log.draws[d++].y, 84);
+            }
+            if (ref.lyric != 0) {
+                ASSERT_EQ(log.draws[d].image->pixels, p.lyric[ref.lyric].pixels);
+                ASSERT_EQ(log.draws[d++].x, ref.lyricX);
+            }
+            ASSERT_EQ(log.count, d) << "at " << ref.time;
+            ASSERT_EQ(more, !(ref.time > 192.0f));
+            if (!more) break;
+        }
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(ref.lists[i].next, ref.lists[i].cues.size());
+    }
+}
+
+// The step is computed in double precision: at 75 frames a second the
+// exact step, 2.0000000298 pixels, still moves the lyric 3 pixels from 640.
+TEST_F(ShowTest, LyricStepsAtOtherFrameRates) {
+    const std::pair<float, std::vector<int>> rates[] = {
+        {1.0f / 75.0f, {637, 634, 631}}, // 2 pixels and a hair: 3 per frame
+        {1.0f / 50.0f, {637, 634, 631}}, // 3 pixels less a hair: still 3
+        {1.0f / 30.0f, {634, 628, 622}}, // 5 pixels and a hair: 6 per frame
+    };
+    for (const auto& [delta, want] : rates) {
+        SCOPED_TRACE(1.0f / delta);
+        show::initShowState(state);
+        step(7.0f);
+        std::vector<int> xs;
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            step(delta);
+            xs.push_back(state.lyricX);
+        }
+        EXPECT_EQ(xs, want);
+    }
+}
+
+// 168.0 and 173.0 are the first instants of greets and credits.
+TEST_F(ShowTest, BackgroundBoundariesAreExact) {
+    const auto& p = pics.pictures;
+    const std::pair<float, const canvas::Image*> at[] = {
+        {std::nextafter(168.0f, 0.0f), &p.sunset},
+        {168.0f, &p.greets},
+        {std::nextafter(173.0f, 0.0f), &p.greets},
+        {173.0f, &p.credits},
+        {std::nextafter(173.0f, 200.0f), &p.credits}};
+    for (const auto& [t, want] : at) {
+        state.showTime = t;
+        step(0.0f);
+        EXPECT_EQ(log.draws[0].image->pixels, want->pixels) << "at " << t;
+    }
+}
+
+// A show driven far past its end (a long still from the exporter) keeps
+// every cursor on its sentinel and fires nothing more.
+TEST_F(ShowTest, DrivenFarBeyondTheEndEveryCursorStopsOnItsSentinel) {
+    const int sentinels[show::kCueCount] = {30, 20, 9, 1, 3, 3, 1, 1};
+    for (float delta : {25000.0f, 250000.0f}) {
+        show::initShowState(state);
+        step(delta);
+        for (int frame = 0; frame < 40; ++frame) step(delta);
+        for (int i = 0; i < show::kCueCount; ++i) {
+            EXPECT_EQ(state.lists[i].cursor, sentinels[i]) << "list " << i;
+            EXPECT_EQ(state.lists[i].sentinel, sentinels[i]) << "list " << i;
+        }
+        EXPECT_EQ(state.mooseX, 150 + 20 * 40 - 9 * 40);
+        EXPECT_EQ(state.pose, show::kMiddle); // the middle list has the most cues
+        EXPECT_EQ(state.lyric, 3);            // refreng_2 fires last, in the third frame
+    }
+}
+
+// Deltas no clock gives: the lyric stops at the end of the int range it was
+// heading for, nothing outside the canvas is touched, and a ShowTime that is
+// no number ends the show instead of running for ever.
+TEST_F(ShowTest, AbsurdDeltasKeepTheLyricInRangeAndEndTheShow) {
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    const std::pair<float, std::int32_t> cases[] = {
+        {1e30f, INT32_MIN},
+        {-1e30f, INT32_MAX},
+        {kInf, INT32_MIN},
+        {-kInf, INT32_MAX},
+        {std::numeric_limits<float>::quiet_NaN(), INT32_MIN}};
+    for (const auto& [delta, want] : cases) {
+        SCOPED_TRACE(delta);
+        show::initShowState(state);
+        step(8.0f); // vers_1 on its way in
+        ASSERT_EQ(state.lyric, 1);
+        step(delta);
+        EXPECT_EQ(state.lyricX, want);
+        if (std::isnan(delta)) {
+            EXPECT_FALSE(step(kFrame));
+        }
+    }
+    show::initShowState(state);
+    step(8.0f);
+    state.showTime = 100.0f;
+    step(-1e30f);
+    EXPECT_EQ(state.lyricX, INT32_MAX);
 }
 
 } // namespace

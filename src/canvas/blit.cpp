@@ -103,17 +103,29 @@ BlendPaths detectPaths() {
     return p;
 }
 
-const BlendPaths paths = detectPaths();
-const BlendRowFn bestBlend = paths.avx512 ? paths.avx512 : paths.avx2 ? paths.avx2 : paths.scalar;
+// Detected on first use, so a blend called from another start-up
+// initialiser finds the paths already there.
+const BlendPaths& paths() {
+    static const BlendPaths p = detectPaths();
+    return p;
+}
+
+BlendRowFn bestBlend() {
+    static const BlendRowFn best = [] {
+        const BlendPaths& p = paths();
+        return p.avx512 ? p.avx512 : p.avx2 ? p.avx2 : p.scalar;
+    }();
+    return best;
+}
 
 } // namespace
 
 BlendPaths blendPaths() {
-    return paths;
+    return paths();
 }
 
 void blendRow(PixelWord* dst, const PixelWord* src, std::int32_t count) {
-    bestBlend(dst, src, count);
+    bestBlend()(dst, src, count);
 }
 
 void blitImage(Image dst, Image src, std::int32_t x, std::int32_t y, std::int32_t srcX,
@@ -140,13 +152,14 @@ void blitImage(Image dst, Image src, std::int32_t x, std::int32_t y, std::int32_
     if (H > 480) H = 480;
     if (H <= 0 || W <= 0) return;
 
+    const BlendRowFn blend = bestBlend();
     for (std::int64_t i = 0; i < H; ++i) {
         PixelWord* d = dst.pixels + (Y + i) * dst.width + X;
         const PixelWord* s = src.pixels + (SY + i) * src.width + SX;
         if (src.hasAlpha == 0)
             std::memcpy(d, s, std::size_t(W) * sizeof(PixelWord));
         else
-            bestBlend(d, s, static_cast<std::int32_t>(W));
+            blend(d, s, static_cast<std::int32_t>(W));
     }
 }
 

@@ -60,15 +60,18 @@ void putPixel(Image image, std::int32_t x, std::int32_t y, PixelWord word) {
 }
 
 void createCanvas(std::int32_t width, std::int32_t canvasHeight, std::int32_t displayHeight) {
-    if (width == 0 || canvasHeight == 0) {
+    // A canvas that does not fit in the frame buffer would be drawn and
+    // cleared outside it: refused like a zero size.
+    if (width <= 0 || canvasHeight <= 0 || canvasHeight > displayHeight) {
         platform::showMessageBox(
             "aaaaaaaaaaaaaaargg...  HUSK:    \nint  WIDTH = 320, HEIGHT = 240;", "huff");
         return;
     }
     const std::uint64_t bytes =
         std::uint64_t(width) * std::uint64_t(displayHeight) * sizeof(PixelWord);
-    PixelWord* pixels = width > 0 && displayHeight > 0 ? allocatePixels(bytes) : nullptr;
+    PixelWord* pixels = allocatePixels(bytes);
     if (!pixels) return;
+    releaseCanvas(); // a second canvas replaces the first
     std::memset(pixels, 0, std::size_t(bytes));
     state.frame = FrameBuffer{pixels, width, displayHeight};
     const std::int32_t offset = (displayHeight - canvasHeight) / 2;

@@ -39,8 +39,9 @@ PixelWord packArgb(std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint3
 void putPixel(Image image, std::int32_t x, std::int32_t y, PixelWord word);
 
 // Creates the frame buffer (width x displayHeight, zero-filled) and the
-// canvas centred in it. A zero width or canvas height is a build with wrong
-// constants: a message box says so and nothing is created.
+// canvas centred in it, replacing (and freeing) any earlier one. A width or
+// canvas height that is not positive, or a canvas taller than the display, is
+// a build with wrong constants: a message box says so and nothing is created.
 void createCanvas(std::int32_t width, std::int32_t canvasHeight, std::int32_t displayHeight);
 
 // Zeroes every pixel of an image.

@@ -17,10 +17,10 @@ void startClock(FrameClock& clock, CounterSource counter) {
     clock.time = static_cast<float>(static_cast<double>(now - clock.start) * clock.secondsPerTick);
 }
 
-void tickClock(FrameClock& clock, CounterSource counter) {
+void tickClock(FrameClock& clock, CounterRead now) {
     double t;
     do {
-        t = static_cast<double>(counter.now() - clock.start) * clock.secondsPerTick;
+        t = static_cast<double>(now() - clock.start) * clock.secondsPerTick;
     } while (t == static_cast<double>(clock.time));
     clock.delta = static_cast<float>(t - static_cast<double>(clock.time));
     clock.time = static_cast<float>(t);

@@ -2,6 +2,8 @@
 // high-resolution counter; its delta is the only source of show time.
 #pragma once
 
+#include "platform/platform.h"
+
 #include <cstdint>
 
 namespace show {
@@ -14,9 +16,10 @@ struct FrameClock {
 };
 
 // Where the clock reads its counts; the platform's counter unless a test
-// supplies its own.
+// supplies its own. The frequency is read once, at start.
+using CounterRead = std::int64_t (*)();
 struct CounterSource {
-    std::int64_t (*now)();
+    CounterRead now;
     std::int64_t frequency;
 };
 CounterSource platformCounter();
@@ -24,6 +27,7 @@ CounterSource platformCounter();
 void startClock(FrameClock& clock, CounterSource counter = platformCounter());
 
 // Spins, without sleeping, only while the new time equals the stored one.
-void tickClock(FrameClock& clock, CounterSource counter = platformCounter());
+// Counts become seconds through the secondsPerTick that start stored.
+void tickClock(FrameClock& clock, CounterRead now = platform::counterNow);
 
 } // namespace show

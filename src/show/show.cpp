@@ -8,6 +8,9 @@
 #include "music/music.h"
 #include "show/clock.h"
 
+#include <cstddef>
+#include <cstdint>
+
 namespace show {
 namespace {
 
@@ -23,8 +26,13 @@ constexpr float kLyric3Cues[] = {47, 118, 151, 20000};
 constexpr float kLyric4Cues[] = {78, 20000};
 constexpr float kLyric5Cues[] = {168, 20000};
 
-constexpr const float* kCueTables[kCueCount] = {kMiddleCues, kRightCues,  kLeftCues,   kLyric1Cues,
-                                                kLyric2Cues, kLyric3Cues, kLyric4Cues, kLyric5Cues};
+template <std::size_t N> constexpr CueList cueList(const float (&cues)[N]) {
+    return CueList{cues, 0, static_cast<std::int32_t>(N - 1)};
+}
+
+constexpr CueList kCueLists[kCueCount] = {
+    cueList(kMiddleCues), cueList(kRightCues),  cueList(kLeftCues),   cueList(kLyric1Cues),
+    cueList(kLyric2Cues), cueList(kLyric3Cues), cueList(kLyric4Cues), cueList(kLyric5Cues)};
 
 constexpr float kGreetsFrom = 168.0f;
 constexpr float kCreditsFrom = 173.0f;
@@ -35,9 +43,10 @@ constexpr std::int32_t kLyricEntryX = 640;
 constexpr double kLyricSpeed = 150.0;
 
 // A list fires when its current cue lies strictly before ShowTime; at most
-// once per frame, so a long stall catches up one cue per frame.
+// once per frame, so a long stall catches up one cue per frame. The sentinel
+// is no cue: it never fires and the cursor never leaves it.
 bool fires(CueList& list, float showTime) {
-    if (!(list.current() < showTime)) return false;
+    if (list.cursor >= list.sentinel || !(list.current() < showTime)) return false;
     ++list.cursor;
     return true;
 }
@@ -58,6 +67,16 @@ void advanceCues(ShowState& s) {
             s.lyricX = kLyricEntryX;
         }
     }
+}
+
+// lyricX - delta * 150 truncated toward zero, in double precision. A value
+// the int cannot hold (an absurd delta) stops at the nearer end of its range;
+// one that is no number at all at the lower end.
+std::int32_t movedLyricX(std::int32_t x, float delta) {
+    const double moved = static_cast<double>(x) - static_cast<double>(delta) * kLyricSpeed;
+    if (!(moved > double(INT32_MIN))) return INT32_MIN;
+    if (!(moved < double(INT32_MAX))) return INT32_MAX;
+    return static_cast<std::int32_t>(moved);
 }
 
 const canvas::Image& background(const Pictures& p, float showTime) {
@@ -82,7 +101,7 @@ bool coversTarget(const canvas::Image& image, canvas::Image target) {
 
 void initShowState(ShowState& state) {
     state = ShowState{};
-    for (std::int32_t i = 0; i < kCueCount; ++i) state.lists[i] = CueList{kCueTables[i], 0};
+    for (std::int32_t i = 0; i < kCueCount; ++i) state.lists[i] = kCueLists[i];
 }
 
 Pictures picturesFromLoadOrder(const canvas::Image (&images)[11]) {
@@ -111,12 +130,11 @@ bool stepShow(ShowState& s, float delta, const Pictures& pictures, canvas::Image
     draw(target, back, 0, 0, log);
 
     advanceCues(s);
-    s.lyricX = static_cast<std::int32_t>(static_cast<double>(s.lyricX) -
-                                         static_cast<double>(delta) * kLyricSpeed);
+    s.lyricX = movedLyricX(s.lyricX, delta);
 
     if (s.showTime > kMooseFrom) draw(target, pictures.moose[s.pose], s.mooseX, kMooseY, log);
     if (s.lyric != 0) draw(target, pictures.lyric[s.lyric], s.lyricX, 0, log);
-    return !(s.showTime > kShowLength);
+    return s.showTime <= kShowLength; // one that is no number would never pass the end
 }
 
 canvas::Image loadPicture(const char* name) {

@@ -12,10 +12,12 @@ inline constexpr std::int32_t kWidth = 640;
 inline constexpr std::int32_t kHeight = 480;
 inline constexpr float kShowLength = 192.0f;
 
-// Ascending cue times closed by a sentinel beyond the end of the show.
+// Ascending cue times closed by a sentinel beyond the end of the show. The
+// cursor stops on the sentinel: a show driven past it fires nothing more.
 struct CueList {
     const float* cues = nullptr;
     std::int32_t cursor = 0;
+    std::int32_t sentinel = 0; // index of the sentinel
     float current() const { return cues[cursor]; }
 };
 
@@ -79,8 +81,9 @@ Pictures picturesFromLoadOrder(const canvas::Image (&images)[11]);
 
 // One iteration of the main loop without the clock and the presenting: adds
 // delta to ShowTime, composes the frame on target and moves the cues and the
-// lyric. Returns false once ShowTime has passed the end of the show, when the
-// frame just composed must not be presented.
+// lyric. Returns false once ShowTime has passed the end of the show (or is no
+// number at all), when the frame just composed must not be presented. Any
+// delta is safe: a lyric position beyond the int range stops at its edge.
 bool stepShow(ShowState& state, float delta, const Pictures& pictures, canvas::Image target,
               FrameLog* log = nullptr);
 
