@@ -26,6 +26,7 @@ struct Decode {
     png_bytepp rows = nullptr;
     int bytesPerPixel = 0;
     std::int32_t hasAlpha = 0;
+    std::int64_t maxPixels = kMaxPicturePixels;
 };
 
 enum class Outcome { Decoded, LibraryError, OutOfMemory };
@@ -93,9 +94,16 @@ void skipAncillaryChunks(png_structp png) {
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
 }
 
-void refuseOversized(png_structp png, png_uint_32 width, png_uint_32 height) {
-    if (std::int64_t(width) * std::int64_t(height) > kMaxPicturePixels)
-        png_error(png, "Image too large");
+void refuseOversized(const Decode& d, png_uint_32 width, png_uint_32 height) {
+    const std::int64_t limit = d.maxPixels < kMaxPicturePixels ? d.maxPixels : kMaxPicturePixels;
+    if (std::int64_t(width) * std::int64_t(height) > limit) png_error(d.png, "Image too large");
+}
+
+// Rows of a large picture take a while: the show answers its window every
+// few of them.
+constexpr png_uint_32 kRowsBetweenReports = 16;
+void rowDone(png_structp, png_uint_32 row, int) {
+    if (row % kRowsBetweenReports == 0) reportProgress();
 }
 
 // The rows must hold what the copy reads: 8-bit samples, 3 or 4 a pixel,
@@ -117,12 +125,13 @@ void checkRowLayout(Decode& d) {
     png_set_user_limits(d.png, kMaxPictureSide, kMaxPictureSide);
     skipAncillaryChunks(d.png);
     png_set_read_fn(d.png, &d.blob, memoryReadCallback);
+    png_set_read_status_fn(d.png, rowDone);
     png_read_info(d.png, d.info);
 
     png_uint_32 width = 0, height = 0;
     int bitDepth = 0, colorType = 0;
     png_get_IHDR(d.png, d.info, &width, &height, &bitDepth, &colorType, nullptr, nullptr, nullptr);
-    refuseOversized(d.png, width, height);
+    refuseOversized(d, width, height);
     d.image = canvas::createImage(std::int32_t(width), std::int32_t(height));
     if (!d.image.pixels || !allocateRows(d)) return Outcome::OutOfMemory;
 
@@ -181,9 +190,10 @@ void memoryReadCallback(png_struct_def* png, std::uint8_t* destination, std::siz
     if (std::size_t(copied) != count) png_error(png, "Read Error");
 }
 
-canvas::Image decodePng(FileBlob blob) {
+canvas::Image decodePng(FileBlob blob, std::int64_t maxPixels) {
     Decode d;
     d.blob = blob;
+    d.maxPixels = maxPixels;
     const Outcome outcome = createLibraryState(d) ? readPicture(d) : Outcome::OutOfMemory;
     destroyLibraryState(d);
     releaseFileBlob(d.blob);
@@ -196,6 +206,16 @@ canvas::Image decodePng(FileBlob blob) {
         break;
     }
     return finishOutOfMemory(d);
+}
+
+void loadPictures(const char* const* names, canvas::Image* images, std::int32_t count,
+                  std::int64_t totalPixels) {
+    std::int64_t left = totalPixels;
+    for (std::int32_t i = 0; i < count; ++i) {
+        images[i] = decodePng(loadFile(names[i], kMaxPictureFileBytes), left);
+        left -= std::int64_t(images[i].width) * images[i].height;
+        reportProgress();
+    }
 }
 
 } // namespace assets
