@@ -144,16 +144,24 @@ void checkRowLayout(Decode& d) {
     return Outcome::Decoded;
 }
 
+// Every pixel lies inside the Image, so rows are written straight into its
+// words: a call per pixel cost two thirds of the decoding time of a large
+// picture.
+template <int kStride> void copyRow(const png_byte* p, canvas::PixelWord* out, std::size_t width) {
+    for (std::size_t x = 0; x < width; ++x, p += kStride) {
+        const std::uint32_t alpha = kStride == 4 ? p[3] : 0xff;
+        out[x] = alpha << 24 | std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
+    }
+}
+
 void copyRows(const Decode& d) {
-    const canvas::Image image = d.image;
-    const std::size_t stride = std::size_t(d.bytesPerPixel);
-    for (std::int32_t y = 0; y < image.height; ++y) {
-        const png_bytep row = d.rows[y];
-        for (std::int32_t x = 0; x < image.width; ++x) {
-            const png_bytep p = row + stride * std::size_t(x);
-            const std::uint32_t alpha = stride == 4 ? p[3] : 0xff;
-            canvas::putPixel(image, x, y, canvas::packArgb(p[0], p[1], p[2], alpha));
-        }
+    const std::size_t width = std::size_t(d.image.width);
+    for (std::int32_t y = 0; y < d.image.height; ++y) {
+        canvas::PixelWord* out = d.image.pixels + std::size_t(y) * width;
+        if (d.bytesPerPixel == 4)
+            copyRow<4>(d.rows[y], out, width);
+        else
+            copyRow<3>(d.rows[y], out, width);
     }
 }
 
