@@ -9,6 +9,7 @@ set -euo pipefail
 
 kva=$(realpath "$1") maker=$(realpath "$2") number=$3 set=$4 max_mb=$5 max_s=$6
 source "$(dirname "$0")/../x11/xvfb.sh"
+source "$(dirname "$0")/wait_kva.sh"
 
 case $set in
 archive) said='kva: elg.mp3 is too large' ;;
@@ -44,15 +45,8 @@ peak_kb=$(awk '/^VmHWM/ {print $2}' "/proc/$kva_pid/status")
 peak_mb=$((peak_kb / 1024))
 
 xdotool key Escape
-for ((i = 0; i < 30; i++)); do
-    kill -0 "$kva_pid" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$kva_pid" 2>/dev/null && fail "kva still running 3 s after Escape"
-status=0
-wait "$kva_pid" || status=$?
-kva_pid=''
-[ "$status" -eq 0 ] || fail "exit status $status after Escape"
+wait_kva 3 Escape
+[ "$kva_status" -eq 0 ] || fail "exit status $kva_status after Escape"
 
 grep -qF "$said" "$work/kva.err" || fail "kva did not say '$said' on standard error"
 echo "$set: peak resident memory $peak_mb MB, first frame after $first_ms ms"

@@ -9,6 +9,7 @@ set -euo pipefail
 kva=$(realpath "$1") helper=$(realpath "$2") maker=$(realpath "$3") slow=$(realpath "$4")
 number=$5 action=$6
 source "$(dirname "$0")/../x11/xvfb.sh"
+source "$(dirname "$0")/wait_kva.sh"
 
 mkdir "$work/show"
 "$helper" pictures "$work/show" 640 480 || fail "cannot write the pictures"
@@ -36,17 +37,9 @@ escape) xdotool key Escape ;;
 close) "$helper" close "$window" || fail "cannot send the close request" ;;
 sigterm) kill -TERM "$kva_pid" ;;
 esac
-ended=''
-for ((i = 0; i < 100; i++)); do
-    kill -0 "$kva_pid" 2>/dev/null || { ended=$(date +%s%N); break; }
-    sleep 0.02
-done
-[ -n "$ended" ] || fail "kva still running 2 s after $action"
-status=0
-wait "$kva_pid" || status=$?
-kva_pid=''
-[ "$status" -eq 0 ] || fail "exit status $status after $action"
-ms=$(((ended - sent) / 1000000))
+wait_kva 2 "$action"
+[ "$kva_status" -eq 0 ] || fail "exit status $kva_status after $action"
+ms=$(((kva_ended - sent) / 1000000))
 echo "$action during the load: exit 0 after $ms ms"
 # A load that did not answer would end only after the song (about 3 s).
 ((ms < 1500)) || fail "$action took $ms ms"
