@@ -15,11 +15,13 @@ target_link_libraries(kva_slow_fread PRIVATE ${CMAKE_DL_LIBS})
 if(KVA_SANITIZE)
   set(kva_hostile_display 710)
   set(kva_hostile_mb 1024)
-  set(kva_hostile_seconds 10)
+  set(kva_hostile_seconds 20)
+  set(kva_startup_seconds 4)
 else()
   set(kva_hostile_display 700)
   set(kva_hostile_mb 200)
   set(kva_hostile_seconds 4)
+  set(kva_startup_seconds 2)
 endif()
 
 foreach(set archive pictures total entries)
@@ -36,7 +38,7 @@ foreach(action escape close sigterm)
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/hostile/startup_x11.sh $<TARGET_FILE:kva>
             $<TARGET_FILE:kva_xhelper>
             $<TARGET_FILE:kva_make_hostile> $<TARGET_FILE:kva_slow_fread>
-            ${kva_hostile_display} ${action})
+            ${kva_hostile_display} ${action} ${kva_startup_seconds})
   set_tests_properties(startup_x11_${action} PROPERTIES TIMEOUT 90)
   math(EXPR kva_hostile_display "${kva_hostile_display} + 1")
 endforeach()
