@@ -7,10 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 
 namespace assets {
 namespace {
@@ -20,6 +24,16 @@ constexpr std::size_t kMaxNameLength = sizeof(FileBlob::name) - 1;
 // size belongs to a damaged directory and would only cost a huge allocation.
 constexpr std::uint64_t kMaxDeflateRatio = 1032;
 constexpr std::uint64_t kDeflateSlack = 1024;
+// Large files are read and inflated in pieces of this size, with the
+// progress hook called between them.
+constexpr std::size_t kPieceBytes = 1 << 20;
+constexpr std::uint64_t kEntriesBetweenReports = 1024;
+
+// Where each usable entry name starts in the archive: names are looked up
+// by their exact bytes first, then with the letters a-z folded to upper
+// case (as minizip's case-insensitive comparison does). For each key the
+// first entry in directory order is kept.
+using EntryIndex = std::unordered_map<std::string, unz64_file_pos>;
 
 void* systemAllocate(std::size_t bytes) {
     return std::malloc(bytes);
@@ -29,7 +43,10 @@ struct State {
     unzFile archive = nullptr;
     std::int32_t archiveOpen = 0;
     std::uint64_t archiveBytes = 0; // size of the archive file, bounds entry sizes
+    EntryIndex exactNames;
+    EntryIndex foldedNames;
     Allocator allocator = systemAllocate;
+    ProgressHook progress = nullptr;
 };
 State state;
 
@@ -63,15 +80,29 @@ std::int64_t fileLength(std::FILE* file) {
     return length;
 }
 
-// Reads the whole file into blob; a file that cannot be read whole leaves it empty.
-void readPlainFile(std::FILE* file, FileBlob& blob) {
+bool withinBudget(const char* name, std::uint64_t bytes, std::int64_t maxBytes) {
+    if (maxBytes < 0 || bytes <= std::uint64_t(maxBytes)) return true;
+    std::fprintf(stderr, "kva: %s is too large (%llu bytes, at most %lld); not loaded\n", name,
+                 static_cast<unsigned long long>(bytes), static_cast<long long>(maxBytes));
+    return false;
+}
+
+// Reads the whole file into blob in pieces; a file that cannot be read whole
+// leaves it empty.
+void readPlainFile(std::FILE* file, FileBlob& blob, std::int64_t maxBytes) {
     const std::int64_t length = fileLength(file);
     if (length <= 0 || length > INT32_MAX) return;
+    if (!withinBudget(blob.name, std::uint64_t(length), maxBytes)) return;
     auto* data = static_cast<std::uint8_t*>(allocate(std::size_t(length)));
     if (!data) return;
-    if (std::fread(data, 1, std::size_t(length), file) != std::size_t(length)) {
-        std::free(data);
-        return;
+    for (std::size_t done = 0; done < std::size_t(length);) {
+        const std::size_t piece = std::min(kPieceBytes, std::size_t(length) - done);
+        if (std::fread(data + done, 1, piece, file) != piece) {
+            std::free(data);
+            return;
+        }
+        done += piece;
+        reportProgress();
     }
     blob.data = data;
     blob.size = static_cast<std::int32_t>(length);
@@ -84,13 +115,29 @@ bool plausibleEntry(const unz_file_info& info) {
     return info.uncompressed_size <= info.compressed_size * kMaxDeflateRatio + kDeflateSlack;
 }
 
+// Inflates the open current entry into data in pieces; true when exactly
+// size bytes came out.
+bool inflateCurrentEntry(std::uint8_t* data, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t piece = std::min(kPieceBytes, size - done);
+        const int got = unzReadCurrentFile(state.archive, data + done, unsigned(piece));
+        if (got != int(piece)) return false;
+        done += piece;
+        reportProgress();
+    }
+    return true;
+}
+
 // Reads the archive's current entry whole; a read error or a CRC mismatch
-// (reported when the entry is closed) leaves blob empty.
-void readCurrentEntry(FileBlob& blob) {
+// (reported when the entry is closed) leaves blob empty. An entry beyond the
+// budget is refused on its recorded size, before anything is inflated.
+void readCurrentEntry(FileBlob& blob, std::int64_t maxBytes) {
     unz_file_info info;
     if (unzGetCurrentFileInfo(state.archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
         return;
-    if (info.uncompressed_size == 0 || !plausibleEntry(info)) return;
+    if (info.uncompressed_size == 0 || !withinBudget(blob.name, info.uncompressed_size, maxBytes) ||
+        !plausibleEntry(info))
+        return;
     const auto size = static_cast<std::int32_t>(info.uncompressed_size);
     auto* data = static_cast<std::uint8_t*>(allocate(std::size_t(size)));
     if (!data) return;
@@ -98,9 +145,9 @@ void readCurrentEntry(FileBlob& blob) {
         std::free(data);
         return;
     }
-    const int got = unzReadCurrentFile(state.archive, data, static_cast<unsigned>(size));
+    const bool whole = inflateCurrentEntry(data, std::size_t(size));
     const int closed = unzCloseCurrentFile(state.archive);
-    if (got != size || closed != UNZ_OK) {
+    if (!whole || closed != UNZ_OK) {
         std::free(data);
         return;
     }
@@ -108,12 +155,93 @@ void readCurrentEntry(FileBlob& blob) {
     blob.size = size;
 }
 
-// The archive's length, or 0 when it is not a regular file: the zip reader
-// would block opening a FIFO and fail on anything else that is not a file.
-std::uint64_t archiveFileBytes(const char* fileName) {
+std::string foldCase(std::string name) {
+    for (char& c : name) {
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    }
+    return name;
+}
+
+// One pass over the central directory. Names longer than any request can be
+// are left out. False when the directory cannot be read through.
+bool indexEntries() {
+    char name[kMaxNameLength + 1];
+    std::uint64_t count = 0;
+    int at = unzGoToFirstFile(state.archive);
+    for (; at == UNZ_OK; at = unzGoToNextFile(state.archive)) {
+        unz_file_info info;
+        unz64_file_pos position;
+        if (unzGetCurrentFileInfo(state.archive, &info, name, sizeof name, nullptr, 0, nullptr,
+                                  0) != UNZ_OK ||
+            unzGetFilePos64(state.archive, &position) != UNZ_OK)
+            return false;
+        if (info.size_filename <= kMaxNameLength) {
+            const std::string key(name, info.size_filename);
+            state.exactNames.try_emplace(key, position);
+            state.foldedNames.try_emplace(foldCase(key), position);
+        }
+        if (++count % kEntriesBetweenReports == 0) reportProgress();
+    }
+    return at == UNZ_END_OF_LIST_OF_FILE;
+}
+
+// Makes the entry for name the current one: its exact spelling first, else
+// the first entry equal to it regardless of letter case.
+bool locateEntry(const char* name) {
+    auto found = state.exactNames.find(name);
+    if (found == state.exactNames.end()) {
+        found = state.foldedNames.find(foldCase(name));
+        if (found == state.foldedNames.end()) return false;
+    }
+    return unzGoToFilePos64(state.archive, &found->second) == UNZ_OK;
+}
+
+std::int32_t unusable(const char* fileName, const char* why) {
+    std::fprintf(stderr, "kva: the archive %s cannot be used: %s\n", fileName, why);
+    return 0;
+}
+
+// Why a file that exists did not open as a zip archive, from its first bytes.
+const char* whyNotZip(const char* fileName) {
+    std::FILE* file = openRegular(fileName);
+    if (!file) return std::strerror(errno);
+    char head[8] = {};
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    if (got == 0) return "the file is empty";
+    if (got >= 6 && std::memcmp(head, "Rar!\x1a\x07", 6) == 0)
+        return "it is a RAR archive; only zip archives are read";
+    if (got >= 2 && std::memcmp(head, "PK", 2) == 0)
+        return "its zip directory is damaged or the file is cut short";
+    return "it is not a zip archive";
+}
+
+// The archive's length when it is a regular file; the zip reader would block
+// opening a FIFO and fail on anything else that is not a file. A missing
+// archive is normal and silent.
+bool archiveFileBytes(const char* fileName, std::uint64_t& bytes) {
     struct stat info;
-    if (stat(fileName, &info) != 0 || !S_ISREG(info.st_mode)) return 0;
-    return std::uint64_t(info.st_size);
+    if (stat(fileName, &info) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) unusable(fileName, std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) return unusable(fileName, "it is not a regular file");
+    bytes = std::uint64_t(info.st_size);
+    if (bytes == 0) return unusable(fileName, "the file is empty");
+    return true;
+}
+
+bool countUsable(const char* fileName) {
+    unz_global_info64 global;
+    if (unzGetGlobalInfo64(state.archive, &global) != UNZ_OK)
+        return unusable(fileName, "its zip directory cannot be read");
+    if (global.number_entry <= std::uint64_t(kMaxArchiveEntries)) return true;
+    char why[128];
+    std::snprintf(why, sizeof why,
+                  "it holds %llu entries, more than the %lld an asset pack may have",
+                  static_cast<unsigned long long>(global.number_entry),
+                  static_cast<long long>(kMaxArchiveEntries));
+    return unusable(fileName, why);
 }
 
 } // namespace
@@ -121,10 +249,18 @@ std::uint64_t archiveFileBytes(const char* fileName) {
 std::int32_t openArchive(const char* fileName) {
     closeArchive(); // a second open replaces the first instead of leaking it
     if (!fileName) return 0;
-    const std::uint64_t bytes = archiveFileBytes(fileName);
-    if (bytes == 0) return 0;
+    std::uint64_t bytes = 0;
+    if (!archiveFileBytes(fileName, bytes)) return 0;
     state.archive = unzOpen(fileName);
-    if (!state.archive) return 0;
+    if (!state.archive) return unusable(fileName, whyNotZip(fileName));
+    if (!countUsable(fileName)) {
+        closeArchive();
+        return 0;
+    }
+    if (!indexEntries()) {
+        closeArchive();
+        return unusable(fileName, "its zip directory is damaged");
+    }
     state.archiveOpen = 1;
     state.archiveBytes = bytes;
     return 1;
@@ -135,26 +271,32 @@ void closeArchive() {
     state.archive = nullptr;
     state.archiveOpen = 0;
     state.archiveBytes = 0;
+    EntryIndex().swap(state.exactNames);
+    EntryIndex().swap(state.foldedNames);
 }
 
-FileBlob loadFile(const char* name) {
+FileBlob loadFile(const char* name, std::int64_t maxBytes) {
     FileBlob blob;
     if (!name) return blob;
     std::strncpy(blob.name, name, kMaxNameLength);
     if (std::strlen(name) > kMaxNameLength) return blob; // refused: name does not fit
 
     if (std::FILE* file = openPlainFile(name)) {
-        readPlainFile(file, blob);
+        readPlainFile(file, blob, maxBytes);
         std::fclose(file);
         return blob;
     }
     if (!state.archiveOpen) return blob;
-    if (unzLocateFile(state.archive, name, 2) != UNZ_OK) {
+    if (!locateEntry(name)) {
         std::printf("\nFile %s not found!\n", name);
         return blob;
     }
-    readCurrentEntry(blob);
+    readCurrentEntry(blob, maxBytes);
     return blob;
+}
+
+FileBlob loadFile(const char* name) {
+    return loadFile(name, kMaxSongBytes);
 }
 
 void readFileBlob(FileBlob& blob, void* destination, std::int32_t count, std::int32_t* copied) {
@@ -188,6 +330,16 @@ Allocator setAllocator(Allocator allocator) {
 
 void* allocate(std::size_t bytes) {
     return state.allocator(bytes);
+}
+
+ProgressHook setProgressHook(ProgressHook hook) {
+    const ProgressHook previous = state.progress;
+    state.progress = hook;
+    return previous;
+}
+
+void reportProgress() {
+    if (state.progress) state.progress();
 }
 
 } // namespace assets

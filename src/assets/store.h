@@ -7,6 +7,22 @@
 
 namespace assets {
 
+// What a hostile or careless asset set may cost, decided before anything is
+// allocated or inflated. The show's largest picture is about 2100 x 84 and
+// its backgrounds are 640 x 480, so 4 M pixels is ten times anything it can
+// show and the eleven together (32 M pixels, 128 MB of pixel words) leave
+// room for eight of the eleven at that size. A PNG of 4 M pixels needs
+// far less than 32 MB of file. 64 MB of song is over an hour of MP3 at
+// 128 kbit/s, longer than any song people play, and more than any tracker
+// module. An archive holds the show's twelve files; ten thousand entries is
+// more than any asset pack could use, and indexing that many stays quick.
+inline constexpr std::int64_t kMaxPictureFileBytes = 32 * 1024 * 1024;
+inline constexpr std::int64_t kMaxPicturePixels = 4 * 1024 * 1024;
+inline constexpr std::int64_t kMaxTotalPicturePixels = 32 * 1024 * 1024;
+inline constexpr std::int32_t kMaxPictureSide = 16384;
+inline constexpr std::int64_t kMaxSongBytes = 64 * 1024 * 1024;
+inline constexpr std::int64_t kMaxArchiveEntries = 10000;
+
 // A whole file in memory. Copies share data; each has its own position.
 // size 0 means nothing was loaded (not found, or empty).
 struct FileBlob {
@@ -16,8 +32,10 @@ struct FileBlob {
     std::int32_t position = 0;
 };
 
-// Opens the zip archive searched after the plain files. 1 on success, else 0.
-// The archive stays open until closeArchive (the show never closes it).
+// Opens the zip archive searched after the plain files and indexes its
+// entries. 1 on success, else 0. A missing archive is silent; one that exists
+// but cannot be used (not a zip archive, damaged, more entries than
+// kMaxArchiveEntries) gets one line on standard error saying why.
 std::int32_t openArchive(const char* fileName);
 
 // Closes the archive; later loads find plain files only.
@@ -25,8 +43,21 @@ void closeArchive();
 
 // The working directory, then data/, then the archive. A name found nowhere,
 // longer than 31 characters, or whose file cannot be read whole gives the
-// empty blob. Only a name missing from an open archive prints a message.
+// empty blob. A name missing from an open archive prints "File ... not
+// found!"; a file or entry larger than maxBytes is neither read nor inflated,
+// and one line on standard error says so. In the archive an entry named
+// exactly as asked wins over one that matches only regardless of case.
+FileBlob loadFile(const char* name, std::int64_t maxBytes);
+// The same with the largest budget any asset has (the song's).
 FileBlob loadFile(const char* name);
+
+// Called between the pieces of anything that can take long (reading or
+// inflating a large file, indexing the archive, decoding rows of a picture),
+// so that the show can answer its window while it loads. nullptr: none.
+// Returns the previous hook.
+using ProgressHook = void (*)();
+ProgressHook setProgressHook(ProgressHook hook);
+void reportProgress();
 
 // Copies at most count bytes from the blob's position on and advances it;
 // *copied receives the number of bytes copied.

@@ -149,6 +149,10 @@ std::int32_t openDisplay(const char* className, std::int32_t width, std::int32_t
     return 1;
 }
 
+void pumpMessages() {
+    pumpMessages(state().display);
+}
+
 std::int32_t presentFrame(const canvas::PixelWord* frameBuffer) {
     const Display& d = state().display;
     pumpMessages(d);

@@ -19,6 +19,10 @@ std::int32_t openDisplay(const char* className, std::int32_t width, std::int32_t
 // 1 when shown or skipped while inactive, 0 when the lock failed.
 std::int32_t presentFrame(const canvas::PixelWord* frameBuffer);
 
+// Pumps window messages alone, for the start-up, which must answer Escape
+// and a close request (both end the process here) before a frame is shown.
+void pumpMessages();
+
 // Releases what set-up created, in reverse order of dependence; safe after a
 // failed or partial set-up.
 void closeDisplay();

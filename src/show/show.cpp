@@ -138,37 +138,7 @@ bool stepShow(ShowState& s, float delta, const Pictures& pictures, canvas::Image
 }
 
 canvas::Image loadPicture(const char* name) {
-    return assets::decodePng(assets::loadFile(name));
-}
-
-int runShow() {
-    if (!display::openDisplay("KVA", kWidth, kHeight)) return 1; // the display said why
-    canvas::createCanvas(kWidth, kHeight, kHeight);
-    canvas::clearCanvas();
-
-    assets::openArchive(kArchiveName);
-    canvas::Image images[11];
-    for (int i = 0; i < 11; ++i) images[i] = loadPicture(kPictureNames[i]);
-    const Pictures pictures = picturesFromLoadOrder(images);
-    music::open(assets::loadFile(kSongName));
-
-    FrameClock clock;
-    startClock(clock);
-    music::play();
-    ShowState state;
-    initShowState(state);
-
-    const canvas::Image target = canvas::canvasImage();
-    for (;;) {
-        tickClock(clock);
-        if (!stepShow(state, clock.delta, pictures, target)) break;
-        display::presentFrame(canvas::frameBuffer().pixels);
-    }
-
-    music::end();
-    canvas::releaseCanvas();
-    display::closeDisplay();
-    return 0;
+    return assets::decodePng(assets::loadFile(name, assets::kMaxPictureFileBytes));
 }
 
 } // namespace show

@@ -87,10 +87,8 @@ Pictures picturesFromLoadOrder(const canvas::Image (&images)[11]);
 bool stepShow(ShowState& state, float delta, const Pictures& pictures, canvas::Image target,
               FrameLog* log = nullptr);
 
-// Loads a picture through the asset store and decodes it.
+// Loads a picture through the asset store and decodes it, within the
+// budgets of one picture.
 canvas::Image loadPicture(const char* name);
-
-// The program: start-up, the main loop, the end. Returns the exit status.
-int runShow();
 
 } // namespace show
