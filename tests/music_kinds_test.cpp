@@ -95,6 +95,24 @@ Bytes riffWave(const Bytes& mp3) {
     return concat({{'R', 'I', 'F', 'F'}, le32(std::uint32_t(body.size())), body});
 }
 
+// The frames of a constant-bitrate MPEG-1 layer III stream, its LAME tag
+// frame left out.
+std::vector<Bytes> framesOf(const Bytes& mp3) {
+    static constexpr int kKbps[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                      112, 128, 160, 192, 224, 256, 320, 0};
+    static constexpr int kRates[4] = {44100, 48000, 32000, 0};
+    std::vector<Bytes> frames;
+    for (std::size_t at = 0; at + 4 <= mp3.size();) {
+        const std::uint8_t* h = mp3.data() + at;
+        const std::size_t length =
+            144 * 1000 * std::size_t(kKbps[h[2] >> 4]) / std::size_t(kRates[(h[2] >> 2) & 3]) +
+            ((h[2] >> 1) & 1);
+        if (at > 0) frames.emplace_back(h, h + std::min(length, mp3.size() - at));
+        at += length;
+    }
+    return frames;
+}
+
 void expectTone(const std::vector<float>& out, double hz, const std::string& what) {
     EXPECT_GT(peak(out, kSecond / 4, kSecond), 0.3f) << what;
     EXPECT_NEAR(pitchHz(out.data() + 2 * kSecond / 4, kSecond / 2, 44100.0), hz, hz * 0.01) << what;
@@ -109,6 +127,7 @@ TEST_F(SongKinds, Mp3sAsFoundInTheWildPlayAtTheirPitch) {
         {"ID3v2, then zero padding", concat({id3v2(64), Bytes(1500, 0), mp3})},
         {"two ID3v2 tags", concat({id3v2(100), id3v2(2000), mp3})},
         {"junk first", concat({junk, mp3})},
+        {"a long unknown header first", concat({Bytes(6000, 0x41), mp3})},
         {"zeros first", concat({Bytes(8192, 0), mp3})},
         {"starts inside a frame", cut},
         {"RIFF/WAVE", riffWave(mp3)},
@@ -186,6 +205,20 @@ TEST_F(SongKinds, AnythingElseStaysSilent) {
         {"zeros", Bytes(65536, 0)},
         {"truncated module", truncatedMod},
     };
+    // Real frames that do not make a stream: one among noise, and frames of
+    // different sample rates or channel counts taking turns.
+    const auto stereo = framesOf(testsongs::mp3Tone(440, 1.0));
+    const auto at48k = framesOf(testsongs::mp3Tone(440, 1.0, 48000));
+    const auto mono = framesOf(testsongs::mp3Tone(440, 1.0, 44100, 1));
+    kinds.push_back(
+        {"one frame in noise", concat({noise(3000, false), stereo[10], noise(3000, false)})});
+    Bytes rates, channels;
+    for (std::size_t i = 5; i < 40; ++i) {
+        rates = concat({rates, stereo[i], at48k[i]});
+        channels = concat({channels, stereo[i], mono[i]});
+    }
+    kinds.push_back({"frames at two rates", rates});
+    kinds.push_back({"mono and stereo frames", channels});
     for (int i = 0; i < 40; ++i)
         kinds.push_back({"noise " + std::to_string(i), noise(64 + random() % 16384, i % 2)});
     for (auto [what, bytes] : kinds) {

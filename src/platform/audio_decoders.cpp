@@ -79,10 +79,10 @@ class Mpg123Reader {
         return channels_ >= 1 && channels_ <= 2 && rate_ > 0;
     }
 
-    // True when the stream decodes a run of kAgreeingFrames frames (or,
-    // shorter, the whole stream) of one MPEG version, layer, sample rate and
-    // channel count. A chance sync word in other data rarely starts such a
-    // run; a real stream always does.
+    // True when the stream decodes a run of kAgreeingFrames frames of one
+    // MPEG version, layer, sample rate and channel count. A chance sync
+    // word in other data, or a stray frame in it, does not start such a run;
+    // any stream of a tenth of a second or more does.
     bool framesAgree() {
         mpg123_frameinfo first{};
         for (int frames = 0; frames < kAgreeingFrames; ++frames) {
@@ -91,7 +91,6 @@ class Mpg123Reader {
             std::size_t bytes = 0;
             int rc = mpg123_decode_frame(handle_, &number, &audio, &bytes);
             if (rc == MPG123_NEW_FORMAT) rc = mpg123_decode_frame(handle_, &number, &audio, &bytes);
-            if (rc == MPG123_DONE) return frames > 0;
             mpg123_frameinfo info{};
             if (rc != MPG123_OK || mpg123_info(handle_, &info) != MPG123_OK) return false;
             if (frames == 0) first = info;
