@@ -1,6 +1,9 @@
-// seed_writer.cpp -- writes the fuzzers' seed corpora: the kinds of picture
-// and archive the tests use. Usage: kva_fuzz_seeds PNG_DIR ARCHIVE_DIR
+// seed_writer.cpp -- writes the fuzzers' seed corpora: the kinds of picture,
+// archive and song the tests use.
+// Usage: kva_fuzz_seeds PNG_DIR ARCHIVE_DIR SONG_DIR
+#include "music_test_modules.h"
 #include "test_assets.h"
+#include "test_songs.h"
 
 #include <cstdio>
 #include <string>
@@ -66,11 +69,27 @@ bool write(const std::string& path, const Bytes& bytes) {
     return false;
 }
 
+// Short songs of each kind: MP3s (with a tag, mono, free format) and
+// modules, one of them holding MP3 frames as its sample data.
+std::vector<Bytes> songs() {
+    using testmodules::Kind;
+    const Bytes mp3 = testsongs::mp3Tone(440, 0.1);
+    Bytes tagged = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 16};
+    tagged.resize(26, 0);
+    tagged.insert(tagged.end(), mp3.begin(), mp3.end());
+    std::vector<Bytes> all = {mp3, tagged, testsongs::mp3Tone(440, 0.1, 22050, 1),
+                              testsongs::mp3Tone(440, 0.1, 44100, 2, 0.5f, true)};
+    for (Kind kind : {Kind::Mod, Kind::S3m, Kind::Xm, Kind::It})
+        all.push_back(testmodules::build(kind, testmodules::sineCycle()));
+    all.push_back(testmodules::build(Kind::Mod, testmodules::storedAs(Kind::Mod, mp3)));
+    return all;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s PNG_DIR ARCHIVE_DIR\n", argv[0]);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s PNG_DIR ARCHIVE_DIR SONG_DIR\n", argv[0]);
         return 2;
     }
     const std::string pngDir = argv[1], archiveDir = argv[2];
@@ -96,5 +115,9 @@ int main(int argc, char** argv) {
             ok = false;
         }
     }
+    const std::vector<Bytes> songList = songs();
+    for (std::size_t i = 0; i < songList.size(); ++i)
+        ok =
+            write(std::string(argv[3]) + "/seed_" + std::to_string(i) + ".song", songList[i]) && ok;
     return ok ? 0 : 1;
 }

@@ -19,14 +19,15 @@ cmake --build "$BUILD_DIR" -j "$(nproc)" -- --no-print-directory >/dev/null
 corpus="$BUILD_DIR/corpus"
 seeds="$BUILD_DIR/seeds"
 rm -rf "$seeds"
-mkdir -p "$corpus/png" "$corpus/archive" "$seeds/png" "$seeds/archive" "$BUILD_DIR/artifacts"
-"$BUILD_DIR/kva_fuzz_seeds" "$seeds/png" "$seeds/archive"
+mkdir -p "$corpus/png" "$corpus/archive" "$corpus/song" "$seeds/png" "$seeds/archive" \
+    "$seeds/song" "$BUILD_DIR/artifacts"
+"$BUILD_DIR/kva_fuzz_seeds" "$seeds/png" "$seeds/archive" "$seeds/song"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 status=0
-for target in png archive; do
+for target in png archive song; do
     echo "fuzz: ${target}_fuzzer for ${SECONDS_PER_TARGET} s"
     log="$BUILD_DIR/${target}_fuzzer.log"
     if "$BUILD_DIR/${target}_fuzzer" -max_total_time="$SECONDS_PER_TARGET" \

@@ -27,7 +27,7 @@ void put16be(std::vector<std::uint8_t>& m, std::size_t at, int v) {
 } // namespace
 
 std::vector<std::uint8_t> mp3Tone(double hz, double seconds, int sampleRate, int channels,
-                                  float amplitude) {
+                                  float amplitude, bool freeFormat) {
     const auto frames = static_cast<std::size_t>(seconds * sampleRate);
     const std::vector<float> pcm = sine(hz, frames, sampleRate, amplitude);
     lame_global_flags* lame = lame_init();
@@ -38,7 +38,8 @@ std::vector<std::uint8_t> mp3Tone(double hz, double seconds, int sampleRate, int
     lame_set_brate(lame, 128);
     lame_set_quality(lame, 5);
     lame_set_write_id3tag_automatic(lame, 0);
-    lame_set_bWriteVbrTag(lame, 1);
+    lame_set_free_format(lame, freeFormat ? 1 : 0);
+    lame_set_bWriteVbrTag(lame, freeFormat ? 0 : 1);
     lame_init_params(lame);
     std::vector<std::uint8_t> out(frames * 5 / 4 + 7200 + 65536);
     int n = lame_encode_buffer_ieee_float(lame, pcm.data(), pcm.data(), static_cast<int>(frames),
@@ -48,7 +49,7 @@ std::vector<std::uint8_t> mp3Tone(double hz, double seconds, int sampleRate, int
     // The tag frame was left blank at the start; fill it in now.
     std::uint8_t tag[4096];
     const std::size_t tagSize = lame_get_lametag_frame(lame, tag, sizeof tag);
-    if (tagSize > 0 && tagSize <= out.size()) std::memcpy(out.data(), tag, tagSize);
+    if (!freeFormat && tagSize > 0 && tagSize <= out.size()) std::memcpy(out.data(), tag, tagSize);
     lame_close(lame);
     return out;
 }

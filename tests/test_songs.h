@@ -10,9 +10,11 @@
 namespace testsongs {
 
 // A sine of hz at amplitude, seconds long, encoded at 128 kbit/s with a LAME
-// tag (so decoders trim the encoder's delay and padding: gapless).
+// tag (so decoders trim the encoder's delay and padding: gapless). A
+// free-format stream (bitrate index 0 in every header) has no tag.
 std::vector<std::uint8_t> mp3Tone(double hz, double seconds, int sampleRate = 44100,
-                                  int channels = 2, float amplitude = 0.5f);
+                                  int channels = 2, float amplitude = 0.5f,
+                                  bool freeFormat = false);
 
 // A minimal 4-channel ProTracker module: one pattern whose first row plays
 // sample 1 (one looped cycle of a 32-byte sine) at the Amiga period given.

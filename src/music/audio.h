@@ -73,8 +73,8 @@ bool offlineOutput();
 bool init(std::int32_t device, std::uint32_t frequency);
 
 // An MP3 stream decoding straight from data, which must stay valid until
-// free(). 0 when the data is not an MP3 (checked strictly: tracker modules
-// and other files are refused) or when not initialised.
+// free(). 0 when not initialised, when libopenmpt takes the data for a
+// tracker module, or when libmpg123 finds no consistent run of frames in it.
 Handle streamFromMemory(const void* data, std::uint32_t length, std::uint32_t flags);
 
 // A tracker module (MOD, S3M, XM, IT, ...) loaded from data (copied, so data

@@ -252,10 +252,12 @@ bool init(std::int32_t device, std::uint32_t frequency) {
     if (s.initialised || device != kDefaultDevice || frequency < 8000 || frequency > 192000)
         return false;
     s.rate = frequency;
-    if (!s.offline && !openDevice(s)) return false;
-    s.initialised = true;
+    // The clock restarts before the device does: its thread counts from
+    // the first callback on.
     s.frames = 0;
     s.waitRemainder = 0;
+    if (!s.offline && !openDevice(s)) return false;
+    s.initialised = true;
     return true;
 }
 

@@ -1,5 +1,5 @@
 // sdl_audio.h -- inside the audio library: the decoders behind its channels
-// (libmpg123 streams, libopenmpt modules), the strict MP3 check, and the
+// (libmpg123 streams, libopenmpt modules), which data goes to which, and the
 // mixer that turns channels into output frames.
 #pragma once
 
@@ -9,11 +9,14 @@
 
 namespace audio::detail {
 
-// True only for data that starts (after an ID3v2 tag) with at least three
-// chained MPEG audio frame headers of one version, layer and sample rate, or
-// with a shorter chain that ends exactly at the end of the data. libmpg123
-// alone finds "frames" inside the sample data of most tracker modules.
-bool looksLikeMp3(const std::uint8_t* data, std::size_t size);
+// libopenmpt's header probe: true for data it would load as a module.
+// Module sample data often holds MPEG sync words, and libmpg123 plays those
+// as noise, so such data never goes down the stream path.
+bool looksLikeModule(const std::uint8_t* data, std::size_t size);
+
+// libmpg123 finds a first frame anywhere in data (after tags, padding,
+// junk or a RIFF header) and decodes a consistent run of frames from it.
+bool decodesAsMp3(const std::uint8_t* data, std::size_t size);
 
 // Decoded song data: interleaved stereo float at its own rate.
 class Source {
@@ -28,7 +31,7 @@ class Source {
     virtual bool loopsItself() const { return false; }
 };
 
-// nullptr when the data is not a decodable MP3. data must outlive the source.
+// nullptr when the data is a module or not a decodable MP3. data must outlive the source.
 std::unique_ptr<Source> openMp3(const std::uint8_t* data, std::size_t size, bool prescan);
 
 // nullptr when libopenmpt refuses the data; the module renders at
