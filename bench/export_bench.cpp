@@ -80,16 +80,40 @@ BENCHMARK(composeShow60Pack)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
-void upscaleFrame(benchmark::State& state) {
-    const auto scale = static_cast<std::int32_t>(state.range(0));
-    std::vector<PixelWord> src(640 * 480, 0xFF123456u), dst(src.size() * scale * scale);
+// One frame placed in the larger sizes: whole-pixel enlargement, centred on
+// black where the factor does not fill the output.
+void placeFrame(benchmark::State& state) {
+    const exporter::Framing framing =
+        exporter::framingFor(std::int32_t(state.range(0)), std::int32_t(state.range(1)));
+    std::vector<PixelWord> src(640 * 480, 0xFF123456u);
+    std::vector<PixelWord> dst(std::size_t(framing.width) * std::size_t(framing.height));
     const canvas::Image image{640, 480, src.data(), 0};
     for (auto _ : state) {
-        exporter::upscale(image, scale, dst.data());
+        exporter::place(image, framing, dst.data());
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(upscaleFrame)->Name("export/upscale_frame")->Arg(1)->Arg(2)->Arg(3);
+BENCHMARK(placeFrame)
+    ->Name("export/place_frame")
+    ->Args({640, 480})
+    ->Args({1920, 1440})
+    ->Args({1920, 1080})
+    ->Args({3840, 2160});
+
+// One composed frame as the 4:2:0 planes the H.264 and VP9 encoders take.
+void yuvFrame(benchmark::State& state) {
+    BenchPictures pics;
+    std::vector<PixelWord> words(640 * 480);
+    const canvas::Image target{640, 480, words.data(), 0};
+    exporter::composeStill(pics.pictures, 20 * 60, target);
+    std::vector<std::uint8_t> planes(words.size() * 3 / 2);
+    for (auto _ : state) {
+        exporter::toYuv420(words.data(), 640, 480, planes.data());
+        benchmark::DoNotOptimize(planes.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(yuvFrame)->Name("export/yuv420_frame");
 
 } // namespace
