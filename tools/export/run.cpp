@@ -81,9 +81,11 @@ std::string pid() {
     return std::to_string(getpid());
 }
 
-// Finds and opens the output typed; on failure says so and gives false.
-bool prepare(const std::string& typed, bool noClobber, OutputTarget& target, int& status) {
-    std::string reason = resolveOutput(typed, noClobber, target);
+// Finds and opens the output named name; on failure says so, naming what
+// was typed, and gives false.
+bool prepare(const std::string& name, const std::string& typed, bool noClobber,
+             OutputTarget& target, int& status) {
+    std::string reason = resolveOutput(name, noClobber, target);
     if (reason.empty()) reason = openOutput(target, pid());
     if (reason.empty()) return true;
     status = cannotWrite(typed, reason);
@@ -190,12 +192,12 @@ int runFrames(const Options& o) {
     // first frame is composed.
     OutputTarget first, wav;
     int status = 0;
-    if (!prepare(frameName(o.output, 1), o.noClobber, first, status)) return status;
+    if (!prepare(frameName(o.output, 1), o.output, o.noClobber, first, status)) return status;
     abandonOutput(first);
     const std::size_t slash = o.output.rfind('/');
     const std::string wavName =
         (slash == std::string::npos ? "" : o.output.substr(0, slash + 1)) + "sound.wav";
-    if (o.sound && !prepare(wavName, o.noClobber, wav, status)) return status;
+    if (o.sound && !prepare(wavName, wavName, o.noClobber, wav, status)) return status;
 
     ShowAssets a;
     loadShowAssets(a);
