@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -115,5 +117,63 @@ void yuvFrame(benchmark::State& state) {
     }
 }
 BENCHMARK(yuvFrame)->Name("export/yuv420_frame");
+
+// The default export's encoder at 640x480: composed frames made into 4:2:0
+// planes here and encoded by ffmpeg with the default settings (silence as
+// the sound, the file thrown away). Frames per second of wall time, and
+// the multiple of real time at 60 fps.
+void encodeDefault(benchmark::State& state) {
+    const std::string ffmpeg = exporter::findProgram("ffmpeg");
+    if (ffmpeg.empty()) {
+        state.SkipWithError("no ffmpeg on PATH");
+        return;
+    }
+    constexpr std::int64_t kFrames = 1200; // 20 s of show
+    BenchPictures pics;
+    const exporter::Options options;
+    exporter::EncoderSettings settings;
+    settings.ffmpeg = ffmpeg;
+    settings.frames = exporter::rawFrameInput(640, 480, 60, true);
+    settings.second = exporter::rawSoundInput();
+    settings.outputArgs = exporter::codecArguments(options, exporter::Container::Mp4);
+    for (const std::string& arg : exporter::muxerArguments(exporter::Container::Mp4, false))
+        settings.outputArgs.push_back(arg);
+    settings.output = "pipe:1";
+    std::vector<float> silence(std::size_t(exporter::soundFramesFor(kFrames, 60)) * 2, 0.0f);
+    std::vector<PixelWord> words(640 * 480);
+    const canvas::Image target{640, 480, words.data(), 0};
+    std::vector<std::uint8_t> planes(words.size() * 3 / 2);
+    for (auto _ : state) {
+        std::FILE* sound = std::tmpfile();
+        std::FILE* sink = std::fopen("/dev/null", "wb");
+        std::fwrite(silence.data(), sizeof(float), silence.size(), sound);
+        std::fflush(sound);
+        std::rewind(sound);
+        settings.soundFd = fileno(sound);
+        settings.outputFd = fileno(sink);
+        exporter::Encoder encoder;
+        if (!exporter::startEncoder(encoder, settings).empty()) {
+            state.SkipWithError("ffmpeg did not start");
+            break;
+        }
+        std::int64_t n = 0;
+        exporter::composeShow(pics.pictures, 60, target, [&](canvas::Image frame) {
+            exporter::toYuv420(frame.pixels, 640, 480, planes.data());
+            return exporter::writeAll(encoder.input, planes.data(), planes.size()) && ++n < kFrames;
+        });
+        if (exporter::finishEncoder(encoder) != 0) state.SkipWithError("ffmpeg failed");
+        std::fclose(sound);
+        std::fclose(sink);
+    }
+    state.counters["fps"] = benchmark::Counter(double(kFrames) * double(state.iterations()),
+                                               benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(
+        double(kFrames) / 60.0 * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(encodeDefault)
+    ->Name("export/encode_default_640x480")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
 
 } // namespace
