@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -813,6 +814,9 @@ TEST(ExportSafeOutput, LinksFifosDevicesAndStandardOutput) {
     ASSERT_EQ(mkfifo("pipe", 0644), 0);
     ASSERT_EQ(std::system("cat pipe > from-fifo.mkv &"), 0);
     r = runProgram("--frames 2 --format mkv -o pipe");
+    // Whatever happened, the reader gets its end of file.
+    const int writer = open("pipe", O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
     ASSERT_EQ(r.status, 0) << r.err;
     for (int i = 0; i < 100 && describe("from-fifo.mkv").find("|2") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the reader may lag

@@ -385,7 +385,8 @@ int runVideo(Options o) {
     reason = resolveOutput(o.output, o.noClobber, job.target);
     EncoderSettings settings;
     if (reason.empty()) reason = settingsFor(job, settings);
-    if (reason.empty()) reason = openOutput(job.target, pid());
+    if (reason.empty()) reason = openOutput(job.target, pid()); // a FIFO waits for its reader
+    if (stopRequested()) return stopped();
     if (!reason.empty()) return cannotWrite(o.output, reason);
     settings.output = job.target.direct() ? "pipe:1" : job.target.partial;
     settings.outputFd = job.target.fd;
