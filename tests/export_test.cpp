@@ -452,6 +452,7 @@ TEST(ExportOutputTarget, KindsLinksAndNoClobber) {
     ASSERT_EQ(symlink("nothing.mp4", "dangling.mp4"), 0);
     ASSERT_EQ(symlink("loop.mp4", "loop.mp4"), 0);
     ASSERT_EQ(mkfifo("fifo", 0644), 0);
+    ASSERT_EQ(symlink("fifo", "to-fifo"), 0);
 
     exporter::OutputTarget t;
     const struct {
@@ -464,6 +465,7 @@ TEST(ExportOutputTarget, KindsLinksAndNoClobber) {
                  {"sub/chain.mp4", TargetKind::File, "sub/../sub/file.mp4"},
                  {"dangling.mp4", TargetKind::NewFile, "nothing.mp4"},
                  {"fifo", TargetKind::Fifo, "fifo"},
+                 {"to-fifo", TargetKind::Fifo, "to-fifo"}, // opened through the link
                  {"/dev/null", TargetKind::CharDevice, "/dev/null"},
                  {"-", TargetKind::Stdout, ""}};
     for (const auto& c : cases) {

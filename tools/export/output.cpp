@@ -84,6 +84,10 @@ std::string resolveOutput(const std::string& typed, bool noClobber, OutputTarget
     bool exists = false;
     if (noClobber && lstat(typed.c_str(), &st) == 0) return "it exists (-n)";
     t.path = typed;
+    // A FIFO or device is opened by the name typed, which also reaches one
+    // behind a link the kernel resolves itself (/dev/stdout on a pipe).
+    if (stat(typed.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)))
+        return classify(st, t.kind);
     std::string reason = followLinks(t.path, st, exists);
     if (!reason.empty()) return reason;
     if (!exists) {
