@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -80,16 +82,98 @@ BENCHMARK(composeShow60Pack)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
-void upscaleFrame(benchmark::State& state) {
-    const auto scale = static_cast<std::int32_t>(state.range(0));
-    std::vector<PixelWord> src(640 * 480, 0xFF123456u), dst(src.size() * scale * scale);
+// One frame placed in the larger sizes: whole-pixel enlargement, centred on
+// black where the factor does not fill the output.
+void placeFrame(benchmark::State& state) {
+    const exporter::Framing framing =
+        exporter::framingFor(std::int32_t(state.range(0)), std::int32_t(state.range(1)));
+    std::vector<PixelWord> src(640 * 480, 0xFF123456u);
+    std::vector<PixelWord> dst(std::size_t(framing.width) * std::size_t(framing.height));
     const canvas::Image image{640, 480, src.data(), 0};
     for (auto _ : state) {
-        exporter::upscale(image, scale, dst.data());
+        exporter::place(image, framing, dst.data());
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(upscaleFrame)->Name("export/upscale_frame")->Arg(1)->Arg(2)->Arg(3);
+BENCHMARK(placeFrame)
+    ->Name("export/place_frame")
+    ->Args({640, 480})
+    ->Args({1920, 1440})
+    ->Args({1920, 1080})
+    ->Args({3840, 2160});
+
+// One composed frame as the 4:2:0 planes the H.264 and VP9 encoders take.
+void yuvFrame(benchmark::State& state) {
+    BenchPictures pics;
+    std::vector<PixelWord> words(640 * 480);
+    const canvas::Image target{640, 480, words.data(), 0};
+    exporter::composeStill(pics.pictures, 20 * 60, target);
+    std::vector<std::uint8_t> planes(words.size() * 3 / 2);
+    for (auto _ : state) {
+        exporter::toYuv420(words.data(), 640, 480, planes.data());
+        benchmark::DoNotOptimize(planes.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(yuvFrame)->Name("export/yuv420_frame");
+
+// The default export's encoder at 640x480: composed frames made into 4:2:0
+// planes here and encoded by ffmpeg with the default settings (silence as
+// the sound, the file thrown away). Frames per second of wall time, and
+// the multiple of real time at 60 fps.
+void encodeDefault(benchmark::State& state) {
+    const std::string ffmpeg = exporter::findProgram("ffmpeg");
+    if (ffmpeg.empty()) {
+        state.SkipWithError("no ffmpeg on PATH");
+        return;
+    }
+    constexpr std::int64_t kFrames = 1200; // 20 s of show
+    BenchPictures pics;
+    const exporter::Options options;
+    exporter::EncoderSettings settings;
+    settings.ffmpeg = ffmpeg;
+    settings.frames = exporter::rawFrameInput(640, 480, 60, true);
+    settings.second = exporter::rawSoundInput();
+    settings.outputArgs = exporter::codecArguments(options, exporter::Container::Mp4);
+    for (const std::string& arg : exporter::muxerArguments(exporter::Container::Mp4, false))
+        settings.outputArgs.push_back(arg);
+    settings.output = "pipe:1";
+    std::vector<float> silence(std::size_t(exporter::soundFramesFor(kFrames, 60)) * 2, 0.0f);
+    std::vector<PixelWord> words(640 * 480);
+    const canvas::Image target{640, 480, words.data(), 0};
+    std::vector<std::uint8_t> planes(words.size() * 3 / 2);
+    for (auto _ : state) {
+        std::FILE* sound = std::tmpfile();
+        std::FILE* sink = std::fopen("/dev/null", "wb");
+        std::fwrite(silence.data(), sizeof(float), silence.size(), sound);
+        std::fflush(sound);
+        std::rewind(sound);
+        settings.soundFd = fileno(sound);
+        settings.outputFd = fileno(sink);
+        exporter::Encoder encoder;
+        if (!exporter::startEncoder(encoder, settings).empty()) {
+            state.SkipWithError("ffmpeg did not start");
+            break;
+        }
+        std::int64_t n = 0;
+        exporter::composeShow(pics.pictures, 60, target, [&](canvas::Image frame) {
+            exporter::toYuv420(frame.pixels, 640, 480, planes.data());
+            return exporter::writeAll(encoder.input, planes.data(), planes.size()) && ++n < kFrames;
+        });
+        if (exporter::finishEncoder(encoder) != 0) state.SkipWithError("ffmpeg failed");
+        std::fclose(sound);
+        std::fclose(sink);
+    }
+    state.counters["fps"] = benchmark::Counter(double(kFrames) * double(state.iterations()),
+                                               benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(
+        double(kFrames) / 60.0 * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(encodeDefault)
+    ->Name("export/encode_default_640x480")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
 
 } // namespace

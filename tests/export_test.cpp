@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,20 +44,37 @@ TEST(ExportArgs, DefaultsAndForms) {
     ASSERT_EQ(p.error, "");
     EXPECT_EQ(p.options.mode, exporter::Mode::Video);
     EXPECT_EQ(p.options.fps, 60);
-    EXPECT_EQ(p.options.scale, 1);
+    EXPECT_EQ(p.options.width, 640);
+    EXPECT_EQ(p.options.height, 480);
     EXPECT_EQ(p.options.output, "show.mp4");
+    EXPECT_FALSE(p.options.lossless || p.options.noClobber || p.options.sound);
+    EXPECT_EQ(p.options.crf, -1);
+    EXPECT_EQ(p.options.maxFrames, -1);
 
     p = parse({"--fps=24", "--size", "1920x1440", "-o", "a.mkv"});
     ASSERT_EQ(p.error, "");
     EXPECT_EQ(p.options.fps, 24);
-    EXPECT_EQ(p.options.scale, 3);
+    EXPECT_EQ(p.options.width, 1920);
+    EXPECT_EQ(p.options.height, 1440);
     EXPECT_EQ(p.options.output, "a.mkv");
+
+    p = parse({"--size=3840x2160", "--crf", "0", "--preset=slow", "--lossless", "-n", "--sound",
+               "--frames", "7", "--format", "webm", "-o", "-"});
+    ASSERT_EQ(p.error, "");
+    EXPECT_EQ(p.options.width, 3840);
+    EXPECT_EQ(p.options.height, 2160);
+    EXPECT_EQ(p.options.crf, 0);
+    EXPECT_EQ(p.options.preset, "slow");
+    EXPECT_TRUE(p.options.lossless && p.options.noClobber && p.options.sound);
+    EXPECT_EQ(p.options.maxFrames, 7);
+    EXPECT_EQ(p.options.format, "webm");
+    EXPECT_EQ(p.options.output, "-");
 
     p = parse({"--still", "35.5", "--size=1280x960"});
     ASSERT_EQ(p.error, "");
     EXPECT_EQ(p.options.mode, exporter::Mode::Still);
     EXPECT_DOUBLE_EQ(p.options.stillSeconds, 35.5);
-    EXPECT_EQ(p.options.scale, 2);
+    EXPECT_EQ(p.options.width, 1280);
     EXPECT_EQ(p.options.output, "frame.png");
 
     EXPECT_EQ(parse({"--fps", "5", "--help"}).options.mode, exporter::Mode::Help);
@@ -76,7 +95,13 @@ TEST(ExportArgs, BadArgumentsNameTheProblem) {
         {{"--fps", "99999999999"}, "--fps must be a whole number from 1 to 240"},
         {{"--fps="}, "--fps must be a whole number from 1 to 240, not ''"},
         {{"--fps"}, "--fps needs a value"},
-        {{"--size", "800x600"}, "--size must be 640x480, 1280x960 or 1920x1440, not '800x600'"},
+        {{"--size", "800x600"},
+         "--size must be 640x480, 1280x960, 1920x1440, 1920x1080 or 3840x2160, not '800x600'"},
+        {{"--crf", "64"}, "--crf must be a whole number from 0 to 63, not '64'"},
+        {{"--crf", "-1"}, "--crf must be a whole number from 0 to 63"},
+        {{"--frames", "0"}, "--frames must be a whole number of at least 1, not '0'"},
+        {{"--still", "5", "--lossless"}, "--still takes only --size, -n and -o"},
+        {{"--still", "5", "--frames", "2"}, "--still takes only --size, -n and -o"},
         {{"--still", "-1"}, "--still must be a number of seconds from 0 to 192, not '-1'"},
         {{"--still", "192.5"}, "--still must be a number of seconds from 0 to 192"},
         {{"--still", "nan"}, "--still must be a number of seconds from 0 to 192"},
@@ -94,31 +119,6 @@ TEST(ExportArgs, BadArgumentsNameTheProblem) {
     }
 }
 
-TEST(ExportOutput, PartialFileKeepsTheContainerAndNoExtensionMeansMp4) {
-    EXPECT_EQ(exporter::partialName("show.mp4", "77"), "show.partial-77.mp4");
-    EXPECT_EQ(exporter::partialName("a.b/show", "77"), "a.b/show.partial-77");
-    EXPECT_EQ(exporter::partialName("dir/.mkv", "1"), "dir/.mkv.partial-1");
-    EXPECT_EQ(exporter::partialName("x.tar.mkv", "1"), "x.tar.partial-1.mkv");
-    EXPECT_EQ(exporter::formatFor("out/show.mkv"), "");
-    EXPECT_EQ(exporter::formatFor("out.d/show"), "mp4");
-    EXPECT_EQ(exporter::formatFor("show."), "mp4");
-
-    exporter::EncoderSettings settings;
-    settings.ffmpeg = "/usr/bin/ffmpeg";
-    settings.output = "show.partial-1";
-    settings.format = "mp4";
-    auto command = exporter::encoderCommand(settings);
-    ASSERT_GE(command.size(), 3u);
-    EXPECT_EQ(command.front(), "/usr/bin/ffmpeg");
-    // An output option applies to the file named after it.
-    EXPECT_EQ(std::vector<std::string>(command.end() - 3, command.end()),
-              (std::vector<std::string>{"-f", "mp4", "show.partial-1"}));
-    settings.format.clear();
-    command = exporter::encoderCommand(settings);
-    EXPECT_EQ(command.back(), "show.partial-1");
-    EXPECT_NE(command[command.size() - 3], "-f");
-}
-
 // ---- frames ----
 
 TEST(ExportFrames, StillStepsRoundToTheNearestSixtiethWithAtLeastOne) {
@@ -130,19 +130,37 @@ TEST(ExportFrames, StillStepsRoundToTheNearestSixtiethWithAtLeastOne) {
     EXPECT_EQ(exporter::stillSteps(192.0), 11520);
 }
 
-TEST(ExportFrames, UpscaleRepeatsEveryPixel) {
-    std::vector<PixelWord> src(5 * 3);
+// Enlarged by whole pixels and centred, the border black, as the display
+// places the frame on a larger screen.
+TEST(ExportFrames, PlaceEnlargesAndCentresOnBlack) {
+    std::vector<PixelWord> src(640 * 480);
     for (std::size_t i = 0; i < src.size(); ++i) src[i] = PixelWord(0xFF000000u + i * 0x010203u);
-    const canvas::Image image{5, 3, src.data(), 0};
-    for (int scale = 1; scale <= 3; ++scale) {
-        std::vector<PixelWord> dst(src.size() * scale * scale, 0xDEADBEEF);
-        exporter::upscale(image, scale, dst.data());
-        for (int y = 0; y < 3 * scale; ++y) {
-            for (int x = 0; x < 5 * scale; ++x) {
-                ASSERT_EQ(dst[y * 5 * scale + x], src[(y / scale) * 5 + x / scale])
-                    << "scale " << scale << " at " << x << "," << y;
+    const canvas::Image image{640, 480, src.data(), 0};
+    const struct {
+        int w, h, scale, left, top;
+    } sizes[] = {{640, 480, 1, 0, 0},
+                 {1280, 960, 2, 0, 0},
+                 {1920, 1440, 3, 0, 0},
+                 {1920, 1080, 2, 320, 60},
+                 {3840, 2160, 4, 640, 120}};
+    for (const auto& s : sizes) {
+        const exporter::Framing f = exporter::framingFor(s.w, s.h);
+        ASSERT_EQ(f.scale, s.scale) << s.w;
+        ASSERT_EQ(f.left, s.left) << s.w;
+        ASSERT_EQ(f.top, s.top) << s.w;
+        std::vector<PixelWord> dst(std::size_t(s.w) * s.h, 0xDEADBEEF);
+        exporter::place(image, f, dst.data());
+        int wrong = 0;
+        for (int y = 0; y < s.h; ++y) {
+            for (int x = 0; x < s.w; ++x) {
+                const int sx = x - s.left, sy = y - s.top;
+                const bool inside = sx >= 0 && sy >= 0 && sx < 640 * s.scale && sy < 480 * s.scale;
+                const PixelWord want =
+                    inside ? src[std::size_t(sy / s.scale) * 640 + sx / s.scale] : 0xFF000000u;
+                wrong += dst[std::size_t(y) * s.w + x] != want;
             }
         }
+        EXPECT_EQ(wrong, 0) << s.w << "x" << s.h;
     }
 }
 
@@ -208,26 +226,24 @@ TEST(ExportFrames, VideoFramesMatchStillsAndTheShowsOwnCount) {
     EXPECT_EQ(count(1), 192);
 }
 
-TEST(ExportFrames, PngRoundTripAndUnwritablePath) {
+TEST(ExportFrames, PngRoundTrip) {
     testassets::ScopedTempDir dir;
     std::vector<PixelWord> words(7 * 4);
     for (std::size_t i = 0; i < words.size(); ++i)
         words[i] = PixelWord(0x11000000u * (i % 3) + i * 0x0A0B0C);
     const canvas::Image image{7, 4, words.data(), 1};
 
-    ASSERT_EQ(exporter::writePng("rgba.png", image, 2, true), "");
-    canvas::Image back = assets::decodePng(assets::loadFile("rgba.png"));
-    ASSERT_EQ(back.width, 14);
-    ASSERT_EQ(back.height, 8);
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 14; ++x) ASSERT_EQ(back.pixels[y * 14 + x], words[(y / 2) * 7 + x / 2]);
-    }
+    std::FILE* file = std::fopen("rgb.png", "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(exporter::writePng(file, image), "");
+    EXPECT_EQ(exporter::writePng(file, canvas::Image{}), "empty image");
+    std::fclose(file);
+    canvas::Image back = assets::decodePng(assets::loadFile("rgb.png"));
+    ASSERT_EQ(back.width, 7);
+    ASSERT_EQ(back.height, 4);
+    for (std::size_t i = 0; i < words.size(); ++i)
+        ASSERT_EQ(back.pixels[i], words[i] | 0xFF000000u) << i; // alpha is not kept
     canvas::releaseImage(back);
-
-    const std::string reason = exporter::writePng("no/such/dir/x.png", image, 1, false);
-    EXPECT_NE(reason.find("No such file"), std::string::npos) << reason;
-    EXPECT_EQ(exporter::writePng("empty.png", canvas::Image{}, 1, false), "empty image");
-    EXPECT_NE(access("empty.png", F_OK), 0);
 }
 
 // ---- sound ----
@@ -267,6 +283,238 @@ TEST(ExportSound, MissingSongGivesSilenceAndTheShortEnding) {
     EXPECT_EQ(testsongs::peak(track.samples, 0, track.samples.size() / 2), 0.0f);
 }
 
+// ---- formats and outputs ----
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string probeFormat(const std::string& file) {
+    const std::string command = "ffprobe -v error -show_entries format=format_name "
+                                "-of default=nw=1:nk=1 '" +
+                                file + "' >probe.out 2>/dev/null";
+    if (std::system(command.c_str()) != 0) return "";
+    std::string s = slurp("probe.out");
+    while (!s.empty() && s.back() == '\n') s.pop_back();
+    return s;
+}
+
+// Frames of the first video stream, counted by decoding.
+std::string probeFrames(const std::string& file) {
+    const std::string command = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                                "stream=nb_read_frames -of csv=p=0 '" +
+                                file + "' >probe.out 2>/dev/null";
+    if (std::system(command.c_str()) != 0) return "";
+    std::string s = slurp("probe.out");
+    while (!s.empty() && (s.back() == '\n' || s.back() == ',')) s.pop_back();
+    return s;
+}
+
+int filesMatching(const std::string& dir, const std::string& part) {
+    DIR* d = opendir(dir.c_str());
+    int n = 0;
+    while (dirent* e = d ? readdir(d) : nullptr)
+        n += std::strstr(e->d_name, part.c_str()) != nullptr;
+    if (d) closedir(d);
+    return n;
+}
+
+exporter::Options videoTo(const std::string& output) {
+    exporter::Options o;
+    o.output = output;
+    return o;
+}
+
+TEST(ExportFormats, ContainerFollowsFormatThenExtension) {
+    using exporter::Container;
+    const struct {
+        const char* output;
+        const char* format;
+        Container want;
+    } good[] = {{"a.mp4", "", Container::Mp4},
+                {"a.MOV", "", Container::Mov},
+                {"d.x/a.mkv", "", Container::Mkv},
+                {"a.webm", "", Container::WebM},
+                {"a.gif", "", Container::Gif},
+                {"noext", "", Container::Mp4},
+                {"-", "", Container::Mkv},
+                {"-", "mp4", Container::Mp4},
+                {"x.mp4", "webm", Container::WebM},
+                {"f/%05d.png", "", Container::PngFrames},
+                {"f/a%d_%%.png", "", Container::PngFrames}};
+    for (const auto& g : good) {
+        exporter::Options o = videoTo(g.output);
+        o.format = g.format;
+        Container c{};
+        std::string reason;
+        EXPECT_TRUE(exporter::containerFor(o, c, reason)) << g.output << ": " << reason;
+        EXPECT_EQ(c, g.want) << g.output;
+    }
+    const struct {
+        const char* output;
+        const char* format;
+        const char* reason;
+    } bad[] = {{"a.avi", "", "unknown extension '.avi'"},
+               {"a.png", "", "a video as PNG needs a pattern such as frames/%05d.png"},
+               {"f/%s.png", "", "a video as PNG needs a pattern"},
+               {"f/%d%d.png", "", "a video as PNG needs a pattern"},
+               {"%d/x.png", "", "a video as PNG needs a pattern"},
+               {"a.mp4", "avi", "unknown --format 'avi'"},
+               {"f/%05d.png", "mkv", "--format does not apply to a PNG sequence"}};
+    for (const auto& b : bad) {
+        exporter::Options o = videoTo(b.output);
+        o.format = b.format;
+        Container c{};
+        std::string reason;
+        EXPECT_FALSE(exporter::containerFor(o, c, reason)) << b.output;
+        EXPECT_EQ(reason.find(b.reason), 0u) << b.output << ": " << reason;
+    }
+    EXPECT_EQ(exporter::frameName("f/%05d.png", 42), "f/00042.png");
+    EXPECT_EQ(exporter::frameName("%d%%.png", 1234567), "1234567%.png");
+    EXPECT_EQ(exporter::frameName("%02d.png", 123), "123.png");
+}
+
+TEST(ExportFormats, QualityOptionsFitTheirCodec) {
+    using exporter::Container;
+    auto check = [](Container c, auto set) {
+        exporter::Options o;
+        set(o);
+        return exporter::checkQuality(o, c);
+    };
+    EXPECT_EQ(check(Container::Mp4, [](auto& o) { o.crf = 51, o.preset = "slow"; }), "");
+    EXPECT_EQ(check(Container::WebM, [](auto& o) { o.crf = 63; }), "");
+    EXPECT_EQ(check(Container::Mov, [](auto& o) { o.lossless = true, o.preset = "fast"; }), "");
+    EXPECT_EQ(check(Container::PngFrames, [](auto& o) { o.lossless = true; }), "");
+    EXPECT_EQ(check(Container::Mp4, [](auto& o) { o.crf = 52; }), "--crf for H.264 is 0 to 51");
+    EXPECT_EQ(check(Container::Mkv, [](auto& o) { o.lossless = true, o.crf = 0; }),
+              "--crf does not go with --lossless");
+    EXPECT_EQ(check(Container::WebM, [](auto& o) { o.lossless = true; }),
+              "--lossless needs .mkv, .mp4, .mov or a PNG sequence");
+    EXPECT_EQ(check(Container::Gif, [](auto& o) { o.crf = 10; }).find("--crf applies to"), 0u);
+    EXPECT_EQ(check(Container::WebM, [](auto& o) { o.preset = "fast"; }),
+              "--preset applies to H.264 (.mp4, .mov, .mkv) only");
+    EXPECT_EQ(check(Container::Mkv, [](auto& o) { o.lossless = true, o.preset = "fast"; }),
+              "--preset applies to H.264 (.mp4, .mov, .mkv) only"); // FFV1
+    EXPECT_NE(check(Container::Mp4, [](auto& o) { o.preset = "placebo2"; }).find("not 'placebo2'"),
+              std::string::npos);
+    EXPECT_EQ(check(Container::Gif, [](auto& o) { o.fps = 31; }),
+              "a GIF has at most 30 frames a second");
+
+    // Lossless picks an RGB codec; a stream that cannot seek back gets a
+    // fragmented MP4.
+    auto has = [](const std::vector<std::string>& args, const std::string& word) {
+        return std::find(args.begin(), args.end(), word) != args.end();
+    };
+    exporter::Options o;
+    o.lossless = true;
+    EXPECT_TRUE(has(exporter::codecArguments(o, Container::Mkv), "ffv1"));
+    EXPECT_TRUE(has(exporter::codecArguments(o, Container::Mp4), "libx264rgb"));
+    EXPECT_TRUE(has(exporter::muxerArguments(Container::Mp4, true), "+faststart"));
+    EXPECT_FALSE(has(exporter::muxerArguments(Container::Mov, false), "+faststart"));
+    EXPECT_TRUE(has(exporter::muxerArguments(Container::Mkv, false), "matroska"));
+}
+
+// The 4:2:0 planes: exact for black, white and grey; each chroma sample from
+// its own 2x2 block.
+TEST(ExportFormats, YuvPlanesAreBt709LimitedRange) {
+    std::vector<PixelWord> frame(4 * 2, 0xFF000000u);
+    for (int x = 2; x < 4; ++x) frame[x] = frame[4 + x] = 0xFFFF0000u; // right block red
+    frame[0] = 0xFFFFFFFFu;
+    std::vector<std::uint8_t> planes(4 * 2 * 3 / 2);
+    exporter::toYuv420(frame.data(), 4, 2, planes.data());
+    EXPECT_EQ(planes[0], 235); // white
+    EXPECT_EQ(planes[1], 16);  // black
+    EXPECT_EQ(planes[2], 63);  // red: 16 + 0.2126 * 219
+    // Left block: a quarter white; right block red.
+    EXPECT_EQ(planes[8], 128);
+    EXPECT_EQ(planes[10], 128);
+    EXPECT_EQ(planes[9], 102);  // Cb of red: 128 - 0.1146 * 224
+    EXPECT_EQ(planes[11], 240); // Cr of red
+    std::vector<PixelWord> grey(2 * 2, 0xFF808080u);
+    exporter::toYuv420(grey.data(), 2, 2, planes.data());
+    EXPECT_EQ(planes[0], 126);
+    EXPECT_EQ(planes[4], 128);
+    EXPECT_EQ(planes[5], 128);
+}
+
+// Where each kind of existing name leads; nothing is touched by looking.
+TEST(ExportOutputTarget, KindsLinksAndNoClobber) {
+    testassets::ScopedTempDir dir;
+    using exporter::TargetKind;
+    ASSERT_EQ(mkdir("sub", 0755), 0);
+    ASSERT_TRUE(testassets::writeFile("sub/file.mp4", {'o', 'l', 'd'}));
+    ASSERT_EQ(symlink("sub/file.mp4", "rel.mp4"), 0);
+    ASSERT_EQ(symlink("file.mp4", "sub/inner.mp4"), 0); // relative to its own folder
+    ASSERT_EQ(symlink("../sub/inner.mp4", "sub/chain.mp4"), 0);
+    ASSERT_EQ(symlink("nothing.mp4", "dangling.mp4"), 0);
+    ASSERT_EQ(symlink("loop.mp4", "loop.mp4"), 0);
+    ASSERT_EQ(mkfifo("fifo", 0644), 0);
+    ASSERT_EQ(symlink("fifo", "to-fifo"), 0);
+
+    exporter::OutputTarget t;
+    const struct {
+        const char* typed;
+        TargetKind kind;
+        const char* path;
+    } cases[] = {{"new.mp4", TargetKind::NewFile, "new.mp4"},
+                 {"sub/file.mp4", TargetKind::File, "sub/file.mp4"},
+                 {"rel.mp4", TargetKind::File, "sub/file.mp4"},
+                 {"sub/chain.mp4", TargetKind::File, "sub/../sub/file.mp4"},
+                 {"dangling.mp4", TargetKind::NewFile, "nothing.mp4"},
+                 {"fifo", TargetKind::Fifo, "fifo"},
+                 {"to-fifo", TargetKind::Fifo, "to-fifo"}, // opened through the link
+                 {"/dev/null", TargetKind::CharDevice, "/dev/null"},
+                 {"-", TargetKind::Stdout, ""}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(exporter::resolveOutput(c.typed, false, t), "") << c.typed;
+        EXPECT_EQ(t.kind, c.kind) << c.typed;
+        EXPECT_EQ(t.path, c.path) << c.typed;
+    }
+    EXPECT_EQ(exporter::resolveOutput("sub", false, t), "Is a directory");
+    EXPECT_EQ(exporter::resolveOutput("newdir/", false, t), "Is a directory");
+    EXPECT_EQ(exporter::resolveOutput("loop.mp4", false, t), std::strerror(ELOOP));
+    for (const char* existing : {"sub/file.mp4", "rel.mp4", "dangling.mp4", "fifo", "/dev/null"})
+        EXPECT_EQ(exporter::resolveOutput(existing, true, t), "it exists (-n)") << existing;
+    EXPECT_EQ(exporter::resolveOutput("new.mp4", true, t), "");
+    EXPECT_EQ(slurp("sub/file.mp4"), "old");
+}
+
+// Written through a link: the link stays, its file gets the new bytes and
+// keeps its permissions; with -n a file that appears meanwhile is kept.
+TEST(ExportOutputTarget, PublishReplacesTheLinkedFileOnly) {
+    testassets::ScopedTempDir dir;
+    ASSERT_TRUE(testassets::writeFile("real.png", {'o', 'l', 'd'}));
+    ASSERT_EQ(chmod("real.png", 0600), 0);
+    ASSERT_EQ(symlink("real.png", "link.png"), 0);
+    exporter::OutputTarget t;
+    ASSERT_EQ(exporter::resolveOutput("link.png", false, t), "");
+    ASSERT_EQ(exporter::openOutput(t, "7"), "");
+    EXPECT_EQ(t.partial, "real.partial-7.png");
+    EXPECT_EQ(exporter::writeTarget(t,
+                                    [](std::FILE* f) {
+                                        std::fputs("new", f);
+                                        return std::string();
+                                    }),
+              "");
+    EXPECT_EQ(exporter::publishOutput(t, false), "");
+    struct stat st {};
+    ASSERT_EQ(lstat("link.png", &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat("real.png", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(slurp("real.png"), "new");
+
+    ASSERT_EQ(exporter::resolveOutput("late.png", true, t), "");
+    ASSERT_EQ(exporter::openOutput(t, "8"), "");
+    ASSERT_TRUE(testassets::writeFile("late.png", {'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(exporter::publishOutput(t, true), "it exists (-n)");
+    EXPECT_EQ(slurp("late.png"), "keep");
+    EXPECT_EQ(filesMatching(".", ".partial-"), 0);
+}
+
 // ---- the program ----
 
 // A pack of plain files: eleven pictures (opaque and soft alpha) and a
@@ -304,19 +552,21 @@ struct Result {
     std::string out, err;
 };
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Runs kva-export in the working directory through the shell.
 Result runProgram(const std::string& args, const std::string& env = "") {
     const std::string command =
         env + " '" KVA_EXPORT_PROGRAM "' " + args + " >run.out 2>run.err </dev/null";
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp("run.out"), slurp("run.err")};
+}
+
+// Runs kva-export with its standard output piped into reader; gives
+// kva-export's exit status.
+int runInto(const std::string& args, const std::string& reader) {
+    const std::string command = "{ '" KVA_EXPORT_PROGRAM "' " + args +
+                                " 2>run.err </dev/null; echo $? >status.txt; } | " + reader;
+    if (std::system(command.c_str()) != 0) return -1;
+    return std::atoi(slurp("status.txt").c_str());
 }
 
 std::string probe(const std::string& file, const std::string& stream, const std::string& entry) {
@@ -327,15 +577,6 @@ std::string probe(const std::string& file, const std::string& stream, const std:
     std::string s = slurp("probe.out");
     while (!s.empty() && (s.back() == '\n' || s.back() == ',')) s.pop_back();
     return s;
-}
-
-int filesMatching(const std::string& dir, const std::string& part) {
-    DIR* d = opendir(dir.c_str());
-    int n = 0;
-    while (dirent* e = d ? readdir(d) : nullptr)
-        n += std::strstr(e->d_name, part.c_str()) != nullptr;
-    if (d) closedir(d);
-    return n;
 }
 
 TEST(ExportProgram, HelpVersionAndErrors) {
@@ -349,7 +590,8 @@ TEST(ExportProgram, HelpVersionAndErrors) {
 
     r = runProgram("--size 320x200");
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "kva-export: --size must be 640x480, 1280x960 or 1920x1440, not '320x200'\n");
+    EXPECT_EQ(r.err, "kva-export: --size must be 640x480, 1280x960, 1920x1440, 1920x1080 or "
+                     "3840x2160, not '320x200'\n");
 
     r = runProgram("--fps 2", "PATH=/nonexistent");
     EXPECT_EQ(r.status, 1);
@@ -362,18 +604,6 @@ TEST(ExportProgram, HelpVersionAndErrors) {
     r = runProgram("--fps 2 -o .");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "kva-export: cannot write .: Is a directory\n");
-
-    // A container ffmpeg does not know: the export fails and the file that
-    // was there is left as it was, with no partial file beside it.
-    ASSERT_TRUE(testassets::writeFile("keep.nosuchformat", {'o', 'l', 'd'}));
-    r = runProgram("--fps 1 -o keep.nosuchformat");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(
-        r.err.find("kva-export: ffmpeg failed (exit status 1); keep.nosuchformat not written"),
-        std::string::npos)
-        << r.err;
-    EXPECT_EQ(slurp("keep.nosuchformat"), "old");
-    EXPECT_EQ(filesMatching(".", ".partial-"), 0);
 
     r = runProgram("--still 3 -o .");
     EXPECT_EQ(r.status, 1);
@@ -512,3 +742,240 @@ TEST(ExportProgram, InterruptedStillKeepsTheOldFile) {
 }
 
 } // namespace
+
+// ---- the program: where it writes, what it writes, what it refuses ----
+
+namespace {
+
+bool haveFfmpeg() {
+    return !exporter::findProgram("ffmpeg").empty() && !exporter::findProgram("ffprobe").empty();
+}
+
+#define REQUIRE_FFMPEG()                                                                           \
+    if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed (Debian package ffmpeg)"
+
+// ffprobe's view of file: "format_name|codec,codec|frames of the first stream".
+std::string describe(const std::string& file) {
+    const std::string format = probeFormat(file);
+    std::string codecs = probe(file, "v", "codec_name");
+    const std::string audio = probe(file, "a", "codec_name");
+    if (!audio.empty()) codecs += "," + audio;
+    return format + "|" + codecs + "|" + probeFrames(file);
+}
+
+// The frames the show composes at 60 fps from the test pack, first count.
+std::vector<std::vector<PixelWord>> composedFrames(int count) {
+    exporter::ShowAssets a;
+    exporter::loadShowAssets(a);
+    std::vector<std::vector<PixelWord>> frames;
+    std::vector<PixelWord> words(640 * 480);
+    const canvas::Image target{640, 480, words.data(), 0};
+    exporter::composeShow(a.pictures, 60, target, [&](canvas::Image frame) {
+        frames.emplace_back(frame.pixels, frame.pixels + words.size());
+        return int(frames.size()) < count;
+    });
+    exporter::releaseShowAssets(a);
+    return frames;
+}
+
+// Pixels (RGB only) of decoded that differ from the composed frames.
+std::int64_t differingPixels(const std::string& decoded,
+                             const std::vector<std::vector<PixelWord>>& frames) {
+    std::int64_t differ = 0;
+    const std::size_t frameBytes = 640 * 480 * 4;
+    if (decoded.size() != frames.size() * frameBytes) return -1;
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        for (std::size_t i = 0; i < 640 * 480; ++i) {
+            PixelWord w = 0;
+            std::memcpy(&w, decoded.data() + f * frameBytes + i * 4, 4); // B, G, R, unused
+            differ += (w & 0xFFFFFF) != (frames[f][i] & 0xFFFFFF);
+        }
+    }
+    return differ;
+}
+
+} // namespace
+
+// Each kind of existing output ends as it should: a link stays a link, a
+// FIFO and a character device are written into and stay what they are.
+TEST(ExportSafeOutput, LinksFifosDevicesAndStandardOutput) {
+    REQUIRE_FFMPEG();
+    testassets::ScopedTempDir dir;
+    writeTestPack();
+
+    ASSERT_TRUE(testassets::writeFile("real.mp4", {'o', 'l', 'd'}));
+    ASSERT_EQ(symlink("real.mp4", "link.mp4"), 0);
+    Result r = runProgram("--frames 2 -o link.mp4");
+    ASSERT_EQ(r.status, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(lstat("link.mp4", &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced";
+    EXPECT_EQ(describe("real.mp4"), "mov,mp4,m4a,3gp,3g2,mj2|h264,aac|2");
+
+    // A FIFO, read by a reader as the export writes into it.
+    ASSERT_EQ(mkfifo("pipe", 0644), 0);
+    ASSERT_EQ(std::system("cat pipe > from-fifo.mkv &"), 0);
+    r = runProgram("--frames 2 --format mkv -o pipe");
+    // Whatever happened, the reader gets its end of file.
+    const int writer = open("pipe", O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int i = 0; i < 100 && describe("from-fifo.mkv").find("|2") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the reader may lag
+    EXPECT_EQ(describe("from-fifo.mkv"), "matroska,webm|h264,aac|2");
+    ASSERT_EQ(lstat("pipe", &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    // A null device of our own (never the system's): written into, still a device.
+    if (mknod("null", S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        r = runProgram("--frames 2 -o null");
+        EXPECT_EQ(r.status, 0) << r.err;
+        r = runProgram("--still 1 -o null");
+        EXPECT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(lstat("null", &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device was replaced";
+    } else {
+        std::printf("(character device part skipped: mknod needs root)\n");
+    }
+
+    // Standard output, piped straight into ffprobe: Matroska unless asked.
+    EXPECT_EQ(runInto("--frames 3 -o -", "tee piped.mkv | ffprobe -v error -show_entries "
+                                         "format=format_name -of default=nw=1:nk=1 - >piped.txt"),
+              0);
+    EXPECT_EQ(slurp("piped.txt"), "matroska,webm\n");
+    EXPECT_EQ(describe("piped.mkv"), "matroska,webm|h264,aac|3");
+    EXPECT_EQ(runInto("--frames 3 --format mp4 -o -", "cat >streamed.mp4"), 0);
+    EXPECT_EQ(describe("streamed.mp4"), "mov,mp4,m4a,3gp,3g2,mj2|h264,aac|3");
+    EXPECT_NE(access("-", F_OK), 0) << "a file named '-' was written";
+    EXPECT_EQ(filesMatching(".", ".partial-"), 0);
+}
+
+TEST(ExportSafeOutput, NoClobberKeepsWhatIsThere) {
+    testassets::ScopedTempDir dir;
+    writeTestPack();
+    ASSERT_TRUE(testassets::writeFile("show.mp4", {'o', 'l', 'd'}));
+    ASSERT_EQ(symlink("gone.png", "dangling.png"), 0);
+    for (const char* args : {"-n -o show.mp4", "-n --still 2 -o dangling.png"}) {
+        const Result r = runProgram(args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find(": it exists (-n)\n"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_EQ(slurp("show.mp4"), "old");
+    EXPECT_NE(access("gone.png", F_OK), 0);
+    const Result r = runProgram("-n --still 2 -o fresh.png");
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// Every container from a short segment: what ffprobe sees, and the sizes
+// that place the frame on black.
+TEST(ExportFormatsProgram, EachContainerFromAShortSegment) {
+    REQUIRE_FFMPEG();
+    testassets::ScopedTempDir dir;
+    writeTestPack();
+    const struct {
+        const char* args;
+        const char* file;
+        const char* want;
+    } cases[] = {
+        {"--frames 3", "a.mp4", "mov,mp4,m4a,3gp,3g2,mj2|h264,aac|3"},
+        {"--frames 3", "a.mov", "mov,mp4,m4a,3gp,3g2,mj2|h264,aac|3"},
+        {"--frames 3", "a.mkv", "matroska,webm|h264,aac|3"},
+        {"--frames 3", "a.webm", "matroska,webm|vp9,opus|3"},
+        {"--frames 3", "a.gif", "gif|gif|3"},
+        {"--frames 2 --lossless", "l.mkv", "matroska,webm|ffv1,flac|2"},
+        {"--frames 2 --lossless", "l.mp4", "mov,mp4,m4a,3gp,3g2,mj2|h264,aac|2"},
+    };
+    for (const auto& c : cases) {
+        const Result r = runProgram(std::string(c.args) + " -o " + c.file);
+        ASSERT_EQ(r.status, 0) << c.file << ": " << r.err;
+        EXPECT_EQ(describe(c.file), c.want) << c.file;
+    }
+    const Result r =
+        runProgram("--frames 2 --size 1920x1080 --crf 30 --preset ultrafast -o hd.mp4");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(probe("hd.mp4", "v:0", "width,height"), "1920,1080");
+}
+
+// PNG frames are the stills, and a lossless video decodes to the composed
+// frames exactly.
+TEST(ExportFormatsProgram, PngFramesAndLosslessEqualTheComposedFrames) {
+    REQUIRE_FFMPEG();
+    testassets::ScopedTempDir dir;
+    writeTestPack();
+    ASSERT_EQ(mkdir("frames", 0755), 0);
+    Result r = runProgram("--frames 3 --sound -o frames/f%03d.png");
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = runProgram("--still 0.05 -o still3.png"); // three 1/60 s steps
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp("frames/f003.png"), slurp("still3.png"));
+    EXPECT_EQ(access("frames/f001.png", F_OK), 0) << "frames count from 1";
+    EXPECT_NE(access("frames/f004.png", F_OK), 0);
+    EXPECT_EQ(probe("frames/sound.wav", "a:0", "codec_name,sample_rate,channels"),
+              "pcm_s16le,44100,2");
+    EXPECT_EQ(probe("frames/sound.wav", "a:0", "duration").substr(0, 4), "0.05");
+
+    const auto frames = composedFrames(4);
+    for (const char* file : {"l.mkv", "l.mp4"}) {
+        r = runProgram(std::string("--frames 4 --lossless -o ") + file);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string command = std::string("ffmpeg -nostdin -y -v error -i ") + file +
+                                    " -f rawvideo -pix_fmt bgr0 decoded.raw 2>decode.err";
+        ASSERT_EQ(std::system(command.c_str()), 0) << slurp("decode.err");
+        EXPECT_EQ(differingPixels(slurp("decoded.raw"), frames), 0) << file;
+    }
+    // The default export is close, not exact: a sanity bound on the planes.
+    r = runProgram("--frames 4 -o lossy.mp4");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(std::system("ffmpeg -nostdin -y -v error -i lossy.mp4 -f rawvideo -pix_fmt bgr0 "
+                          "decoded.raw"),
+              0);
+    EXPECT_GT(differingPixels(slurp("decoded.raw"), frames), 0);
+}
+
+// Bad outputs end at once, before the pictures are even loaded (the test
+// pack is absent, so loading would print), with exit 1 and one line naming
+// what was typed; nothing is left behind.
+TEST(ExportFailsEarly, BadOutputsBeforeAnyFrame) {
+    testassets::ScopedTempDir dir;
+    ASSERT_EQ(mkdir("frames", 0755), 0);
+    // An ffmpeg that can do nothing, as when a codec is missing.
+    ASSERT_EQ(mkdir("bin", 0755), 0);
+    ASSERT_TRUE(testassets::writeFile("bin/ffmpeg", [] {
+        const std::string s = "#!/bin/sh\necho \"Unknown encoder 'libvpx-vp9'\" >&2\nexit 1\n";
+        return std::vector<std::uint8_t>(s.begin(), s.end());
+    }()));
+    ASSERT_EQ(chmod("bin/ffmpeg", 0755), 0);
+    const struct {
+        const char* args;
+        const char* line;
+        const char* env;
+    } cases[] = {
+        {"-o x.avi", "cannot write x.avi: unknown extension '.avi'", ""},
+        {"-o x.png", "cannot write x.png: a video as PNG needs a pattern", ""},
+        {"--still 3 -o x.jpg", "cannot write x.jpg: a still is written as PNG; name it .png", ""},
+        {"--still 3 -o frame", "cannot write frame: a still is written as PNG", ""},
+        {"-o no/such/x.mp4", "cannot write no/such/x.mp4: No such file or directory", ""},
+        {"-o no/such/%03d.png", "cannot write no/such/%03d.png: No such file or directory", ""},
+        {"-o frames", "cannot write frames: Is a directory", ""},
+        {"--lossless -o x.webm", "cannot write x.webm: --lossless needs .mkv, .mp4, .mov", ""},
+        {"--fps 60 -o x.gif", "cannot write x.gif: a GIF has at most 30 frames a second", ""},
+        {"--sound -o x.mp4", "cannot write x.mp4: --sound applies to a PNG sequence", ""},
+        {"-o x.webm", "cannot write x.webm: ffmpeg cannot make it: Unknown encoder 'libvpx-vp9'",
+         "PATH=bin:$PATH"},
+    };
+    for (const auto& c : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        const Result r = runProgram(c.args, c.env);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(r.status, 1) << c.args;
+        EXPECT_EQ(r.err.find(std::string("kva-export: ") + c.line), 0u) << c.args << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.out, "") << c.args << ": the pictures were loaded";
+        // A whole export takes minutes; these end before ffmpeg would start.
+        EXPECT_LT(seconds, 3.0) << c.args;
+    }
+    EXPECT_EQ(filesMatching(".", ".partial-"), 0);
+    EXPECT_EQ(filesMatching("frames", ""), 2); // "." and ".."
+}

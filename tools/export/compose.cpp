@@ -6,6 +6,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -53,39 +54,40 @@ std::int64_t composeShow(const show::Pictures& pictures, std::int32_t fps, canva
     return frames;
 }
 
-void upscale(canvas::Image src, std::int32_t scale, canvas::PixelWord* dst) {
-    const std::size_t srcW = std::size_t(src.width), dstW = srcW * std::size_t(scale);
-    for (std::int32_t y = 0; y < src.height; ++y) {
-        const canvas::PixelWord* in = src.pixels + std::size_t(y) * srcW;
-        canvas::PixelWord* row = dst + std::size_t(y) * std::size_t(scale) * dstW;
+void place(canvas::Image src, const Framing& f, canvas::PixelWord* dst) {
+    constexpr canvas::PixelWord kBlack = 0xFF000000u;
+    const std::size_t outW = std::size_t(f.width), srcW = std::size_t(src.width);
+    const std::size_t scale = std::size_t(f.scale), placedW = srcW * scale;
+    const std::size_t top = std::size_t(f.top), left = std::size_t(f.left);
+    const std::size_t placedH = std::size_t(src.height) * scale;
+    std::fill(dst, dst + top * outW, kBlack);
+    std::fill(dst + (top + placedH) * outW, dst + std::size_t(f.height) * outW, kBlack);
+    for (std::size_t y = 0; y < std::size_t(src.height); ++y) {
+        const canvas::PixelWord* in = src.pixels + y * srcW;
+        canvas::PixelWord* row = dst + (top + y * scale) * outW;
+        std::fill(row, row + left, kBlack);
+        std::fill(row + left + placedW, row + outW, kBlack);
+        canvas::PixelWord* out = row + left;
         if (scale == 1) {
-            std::memcpy(row, in, srcW * sizeof(canvas::PixelWord));
-            continue;
+            std::memcpy(out, in, srcW * sizeof(canvas::PixelWord));
+        } else {
+            for (std::size_t x = 0; x < srcW; ++x) {
+                for (std::size_t k = 0; k < scale; ++k) *out++ = in[x];
+            }
         }
-        canvas::PixelWord* out = row;
-        for (std::size_t x = 0; x < srcW; ++x) {
-            for (std::int32_t k = 0; k < scale; ++k) *out++ = in[x];
-        }
-        for (std::int32_t k = 1; k < scale; ++k) {
-            std::memcpy(row + std::size_t(k) * dstW, row, dstW * sizeof(canvas::PixelWord));
-        }
+        for (std::size_t k = 1; k < scale; ++k)
+            std::memcpy(row + k * outW, row, outW * sizeof(canvas::PixelWord));
     }
 }
 
 namespace {
 
-// One upscaled row of words as R, G, B (, A) bytes.
-void rowBytes(const canvas::PixelWord* words, std::size_t width, std::int32_t scale, bool withAlpha,
-              std::vector<png_byte>& out) {
-    std::size_t o = 0;
+// One row of words as R, G, B bytes.
+void rowBytes(const canvas::PixelWord* words, std::size_t width, std::vector<png_byte>& out) {
     for (std::size_t x = 0; x < width; ++x) {
-        const canvas::PixelWord w = words[x];
-        for (std::int32_t k = 0; k < scale; ++k) {
-            out[o++] = png_byte(w >> 16);
-            out[o++] = png_byte(w >> 8);
-            out[o++] = png_byte(w);
-            if (withAlpha) out[o++] = png_byte(w >> 24);
-        }
+        out[3 * x] = png_byte(words[x] >> 16);
+        out[3 * x + 1] = png_byte(words[x] >> 8);
+        out[3 * x + 2] = png_byte(words[x]);
     }
 }
 
@@ -99,23 +101,22 @@ void pngWarning(png_structp, png_const_charp) {}
 
 // Kept out of the function that calls setjmp, so no local of it is live
 // across the jump.
-std::string encodePng(FILE* file, canvas::Image image, std::int32_t scale, bool withAlpha) {
+std::string encodePng(FILE* file, canvas::Image image) {
     std::string reason;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &reason, pngError, pngWarning);
     if (!png) return "out of memory";
     png_infop info = png_create_info_struct(png);
-    const std::size_t channels = withAlpha ? 4 : 3;
-    std::vector<png_byte> row(std::size_t(image.width) * std::size_t(scale) * channels);
+    std::vector<png_byte> row(std::size_t(image.width) * 3);
     if (info && setjmp(png_jmpbuf(png)) == 0) {
         png_init_io(png, file);
-        png_set_IHDR(png, info, png_uint_32(image.width * scale), png_uint_32(image.height * scale),
-                     8, withAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_IHDR(png, info, png_uint_32(image.width), png_uint_32(image.height), 8,
+                     PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                     PNG_FILTER_TYPE_DEFAULT);
         png_write_info(png, info);
         for (std::int32_t y = 0; y < image.height; ++y) {
             rowBytes(image.pixels + std::size_t(y) * std::size_t(image.width),
-                     std::size_t(image.width), scale, withAlpha, row);
-            for (std::int32_t k = 0; k < scale; ++k) png_write_row(png, row.data());
+                     std::size_t(image.width), row);
+            png_write_row(png, row.data());
         }
         png_write_end(png, info);
     } else if (!info) {
@@ -127,15 +128,9 @@ std::string encodePng(FILE* file, canvas::Image image, std::int32_t scale, bool 
 
 } // namespace
 
-std::string writePng(const std::string& path, canvas::Image image, std::int32_t scale,
-                     bool withAlpha) {
+std::string writePng(std::FILE* file, canvas::Image image) {
     if (image.width <= 0 || image.height <= 0 || !image.pixels) return "empty image";
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return std::strerror(errno);
-    std::string reason = encodePng(file, image, scale, withAlpha);
-    if (std::fclose(file) != 0 && reason.empty()) reason = std::strerror(errno);
-    if (!reason.empty()) std::remove(path.c_str());
-    return reason;
+    return encodePng(file, image);
 }
 
 } // namespace exporter

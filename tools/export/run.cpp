@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -67,24 +68,8 @@ std::int64_t countFrames(std::int32_t fps) {
     return composeShow(show::Pictures{}, fps, tiny, [](canvas::Image) { return true; });
 }
 
-// Creates the partial file before any work is done, which proves the
-// output's folder writable; an existing output must be a file.
-std::string createPartial(const std::string& output, const std::string& partial) {
-    struct stat st {};
-    if (stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-    const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return std::strerror(errno);
-    close(fd);
-    return {};
-}
-
-// Gives a finished partial file the output's name, or on failure removes
-// it and says why; whatever was under that name stays until the rename.
-std::string publish(const std::string& partial, const std::string& output) {
-    if (std::rename(partial.c_str(), output.c_str()) == 0) return {};
-    const std::string reason = std::strerror(errno);
-    std::remove(partial.c_str());
-    return reason;
+int cannotWrite(const std::string& typed, const std::string& reason) {
+    return fail("cannot write " + typed + ": " + reason);
 }
 
 int stopped() {
@@ -92,26 +77,165 @@ int stopped() {
     return kExitStopped;
 }
 
-// Like the video, the still is written under a partial name and renamed
-// when whole, so a failure or a stop never spoils a file already there.
+std::string pid() {
+    return std::to_string(getpid());
+}
+
+// Finds and opens the output named name; on failure says so, naming what
+// was typed, and gives false.
+bool prepare(const std::string& name, const std::string& typed, bool noClobber,
+             OutputTarget& target, int& status) {
+    std::string reason = resolveOutput(name, noClobber, target);
+    if (reason.empty()) reason = openOutput(target, pid());
+    if (reason.empty()) return true;
+    status = cannotWrite(typed, reason);
+    return false;
+}
+
+// Writes through write into target, then gives it its name.
+std::string finishTarget(OutputTarget& target, bool noClobber,
+                         const std::function<std::string(std::FILE*)>& write) {
+    std::string reason = writeTarget(target, write);
+    if (!reason.empty() || stopRequested()) {
+        abandonOutput(target);
+        return reason;
+    }
+    return publishOutput(target, noClobber);
+}
+
+// A still is a PNG: a name with another extension (or none, unless it is a
+// FIFO, a device or standard output) is refused before anything is done.
+std::string checkStillName(const OutputTarget& target) {
+    const std::string ext = lowerExtension(target.typed);
+    if (ext == "png" || (ext.empty() && target.direct())) return {};
+    return "a still is written as PNG; name it .png";
+}
+
+// The frame placed in the output's size.
+struct Placed {
+    Framing framing;
+    std::vector<canvas::PixelWord> words;
+    explicit Placed(const Options& o)
+        : framing(framingFor(o.width, o.height)),
+          words(std::size_t(o.width) * std::size_t(o.height)) {}
+    canvas::Image image() { return {framing.width, framing.height, words.data(), 0}; }
+};
+
 int runStill(const Options& o) {
-    const std::string partial = partialName(o.output, std::to_string(getpid()));
-    std::string reason = createPartial(o.output, partial);
-    if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
+    OutputTarget target;
+    std::string reason = resolveOutput(o.output, o.noClobber, target);
+    if (reason.empty()) reason = checkStillName(target);
+    if (reason.empty()) reason = openOutput(target, pid());
+    if (!reason.empty()) return cannotWrite(o.output, reason);
 
     ShowAssets a;
     loadShowAssets(a);
-    canvas::Image target = canvas::createImage(show::kWidth, show::kHeight);
-    composeStill(a.pictures, stillSteps(o.stillSeconds), target);
-    if (!stopRequested()) reason = writePng(partial, target, o.scale, false);
-    canvas::releaseImage(target);
+    canvas::Image frame = canvas::createImage(show::kWidth, show::kHeight);
+    composeStill(a.pictures, stillSteps(o.stillSeconds), frame);
+    Placed placed(o);
+    place(frame, placed.framing, placed.words.data());
+    canvas::releaseImage(frame);
     releaseShowAssets(a);
-    if (stopRequested() || !reason.empty()) std::remove(partial.c_str());
+    if (stopRequested()) {
+        abandonOutput(target);
+        return stopped();
+    }
+    reason = finishTarget(target, o.noClobber,
+                          [&](std::FILE* file) { return writePng(file, placed.image()); });
     if (stopRequested()) return stopped();
-    if (reason.empty()) reason = publish(partial, o.output);
-    if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
+    return reason.empty() ? 0 : cannotWrite(o.output, reason);
+}
+
+// How many frames an export has: those the show presents, then the last
+// one held for the ending of the song; --frames cuts both short.
+struct FramePlan {
+    std::int64_t shown = 0, held = 0;
+    SoundTrack sound;
+    std::int64_t total() const { return shown + held; }
+};
+
+FramePlan planFrames(const Options& o, const assets::FileBlob& song) {
+    FramePlan plan;
+    plan.shown = countFrames(o.fps);
+    if (o.maxFrames >= 0) plan.shown = std::min(plan.shown, o.maxFrames);
+    plan.sound = renderSoundTrack(song, soundFramesFor(plan.shown, o.fps));
+    plan.held = videoFramesFor(plan.sound.endingFrames, o.fps);
+    if (o.maxFrames >= 0) {
+        plan.held = std::min(plan.held, o.maxFrames - plan.shown);
+        const std::size_t samples = std::size_t(soundFramesFor(plan.total(), o.fps)) * kChannels;
+        if (plan.sound.samples.size() > samples) plan.sound.samples.resize(samples);
+    }
+    return plan;
+}
+
+// Composes every planned frame, placed in the output's size, and hands it
+// to onFrame; stops when onFrame returns false.
+bool composeFrames(const Options& o, const show::Pictures& pictures, const FramePlan& plan,
+                   Placed& placed, const std::function<bool()>& onFrame) {
+    canvas::Image target = canvas::createImage(show::kWidth, show::kHeight);
+    bool ok = true;
+    std::int64_t n = 0;
+    composeShow(pictures, o.fps, target, [&](canvas::Image image) {
+        if (n++ >= plan.shown) return false;
+        place(image, placed.framing, placed.words.data());
+        return ok = onFrame();
+    });
+    canvas::releaseImage(target);
+    for (std::int64_t i = 0; ok && i < plan.held; ++i) ok = onFrame();
+    return ok && !stopRequested();
+}
+
+// ---- a PNG sequence ----
+
+int runFrames(const Options& o) {
+    // Proves the first frame's name and the sound's writable before the
+    // first frame is composed.
+    OutputTarget first, wav;
+    int status = 0;
+    if (!prepare(frameName(o.output, 1), o.output, o.noClobber, first, status)) return status;
+    abandonOutput(first);
+    const std::size_t slash = o.output.rfind('/');
+    const std::string wavName =
+        (slash == std::string::npos ? "" : o.output.substr(0, slash + 1)) + "sound.wav";
+    if (o.sound && !prepare(wavName, wavName, o.noClobber, wav, status)) return status;
+
+    ShowAssets a;
+    loadShowAssets(a);
+    const FramePlan plan = planFrames(o, a.song);
+    Placed placed(o);
+    Progress progress;
+    progress.begin(plan.total());
+    std::int64_t number = 0;
+    std::string failed;
+    const bool done = composeFrames(o, a.pictures, plan, placed, [&]() {
+        const std::string name = frameName(o.output, ++number);
+        OutputTarget frame;
+        std::string reason = resolveOutput(name, o.noClobber, frame);
+        if (reason.empty()) reason = openOutput(frame, pid());
+        if (reason.empty())
+            reason = finishTarget(frame, o.noClobber,
+                                  [&](std::FILE* file) { return writePng(file, placed.image()); });
+        if (!reason.empty()) failed = "cannot write " + name + ": " + reason;
+        progress.update(number);
+        return reason.empty() && !stopRequested();
+    });
+    progress.finish();
+    releaseShowAssets(a);
+    if (o.sound && done) {
+        const std::string reason = finishTarget(
+            wav, o.noClobber, [&](std::FILE* file) { return writeWav(file, plan.sound.samples); });
+        if (!reason.empty()) failed = "cannot write " + wavName + ": " + reason;
+    } else if (o.sound) {
+        abandonOutput(wav);
+    }
+    if (stopRequested()) return stopped();
+    if (!failed.empty()) return fail(failed);
+    std::fprintf(stderr, "kva-export: wrote %lld frames as %s\n", static_cast<long long>(number),
+                 o.output.c_str());
     return 0;
 }
+
+// ---- a video through ffmpeg ----
 
 // The sound track written to an unlinked temporary file, rewound for ffmpeg.
 FILE* writeSound(const SoundTrack& track, std::string& reason) {
@@ -130,69 +254,49 @@ FILE* writeSound(const SoundTrack& track, std::string& reason) {
     return file;
 }
 
-struct VideoJob {
-    const Options& o;
-    std::string partial; // what ffmpeg writes; renamed to the output when complete
-    Encoder encoder;
-    std::vector<canvas::PixelWord> frame; // the latest presented frame, upscaled
-    std::size_t frameBytes = 0;
-    Progress progress;
-    std::int64_t written = 0;
-
-    bool send() {
-        if (!writeAll(encoder.input, frame.data(), frameBytes)) return false;
-        progress.update(++written);
-        return !stopRequested();
-    }
-};
-
-// Composes every frame into the encoder, then holds the last one for the
-// ending. False when the encoder went away or a stop was asked for.
-bool feedFrames(VideoJob& job, const show::Pictures& pictures, std::int64_t holdFrames) {
-    canvas::Image target = canvas::createImage(show::kWidth, show::kHeight);
-    bool ok = true;
-    composeShow(pictures, job.o.fps, target, [&](canvas::Image image) {
-        upscale(image, job.o.scale, job.frame.data());
-        return ok = job.send();
-    });
-    canvas::releaseImage(target);
-    for (std::int64_t i = 0; ok && i < holdFrames; ++i) ok = job.send();
-    return ok;
+// H.264 and VP9 without --lossless take the frames as 4:2:0 planes made
+// here; the others take them as composed.
+bool wantsYuv(const Options& o, Container c) {
+    return !o.lossless && c != Container::Gif;
 }
 
-// Sound first (the video's length follows from it), then the encoder fed
-// frame by frame. On success the partial file holds the whole video.
-int encodeVideo(VideoJob& job, const ShowAssets& a, const std::string& ffmpeg) {
+struct VideoJob {
+    const Options& o;
+    Container container;
+    OutputTarget target;
+    std::string ffmpeg;
+    Progress progress;
+    std::int64_t written = 0;
+};
+
+// One run of ffmpeg fed every planned frame. Returns 0, or the exit status.
+int encodePass(VideoJob& job, const ShowAssets& a, const FramePlan& plan, EncoderSettings settings,
+               bool yuv) {
     const Options& o = job.o;
-    const std::int64_t shown = countFrames(o.fps);
-    const SoundTrack track = renderSoundTrack(a.song, soundFramesFor(shown, o.fps));
-    const std::int64_t hold = videoFramesFor(track.endingFrames, o.fps);
-    if (stopRequested()) return stopped();
-    std::string reason;
-    FILE* sound = writeSound(track, reason);
-    if (!sound) return fail("cannot write the sound track to a temporary file: " + reason);
+    Encoder encoder;
+    settings.frames = rawFrameInput(o.width, o.height, o.fps, yuv);
+    std::string reason = startEncoder(encoder, settings);
+    if (!reason.empty()) return fail("cannot start " + job.ffmpeg + ": " + reason);
 
-    const EncoderSettings settings{ffmpeg,
-                                   job.partial,
-                                   formatFor(o.output),
-                                   fileno(sound),
-                                   show::kWidth * o.scale,
-                                   show::kHeight * o.scale,
-                                   o.fps};
-    reason = startEncoder(job.encoder, settings);
-    std::fclose(sound); // ffmpeg holds its own descriptor now
-    if (!reason.empty()) return fail("cannot start " + ffmpeg + ": " + reason);
-
-    job.frame.assign(std::size_t(settings.width) * std::size_t(settings.height), 0);
-    job.frameBytes = job.frame.size() * sizeof(canvas::PixelWord);
-    job.progress.begin(shown + hold);
-    const bool fed = feedFrames(job, a.pictures, hold);
-    job.progress.finish();
+    Placed placed(o);
+    std::vector<std::uint8_t> planes(yuv ? placed.words.size() * 3 / 2 : 0);
+    const bool fed = composeFrames(o, a.pictures, plan, placed, [&]() {
+        const void* bytes = placed.words.data();
+        std::size_t count = placed.words.size() * sizeof(canvas::PixelWord);
+        if (yuv) {
+            toYuv420(placed.words.data(), o.width, o.height, planes.data());
+            bytes = planes.data();
+            count = planes.size();
+        }
+        if (!writeAll(encoder.input, bytes, count)) return false;
+        job.progress.update(++job.written);
+        return true;
+    });
     if (stopRequested()) {
-        killEncoder(job.encoder);
+        killEncoder(encoder);
         return stopped();
     }
-    const int status = finishEncoder(job.encoder);
+    const int status = finishEncoder(encoder);
     if (stopRequested()) return stopped();
     if (!fed || status != 0)
         return fail("ffmpeg failed (exit status " + std::to_string(status) + "); " + o.output +
@@ -200,28 +304,107 @@ int encodeVideo(VideoJob& job, const ShowAssets& a, const std::string& ffmpeg) {
     return 0;
 }
 
-int runVideo(const Options& o) {
+// A GIF's palette is made from the whole clip first, into a temporary
+// folder, then used for the second pass.
+int encodeGif(VideoJob& job, const ShowAssets& a, const FramePlan& plan,
+              const EncoderSettings& base) {
+    char folder[] = "/tmp/kva-export-XXXXXX";
+    if (!mkdtemp(folder))
+        return fail(std::string("cannot make a temporary folder: ") + std::strerror(errno));
+    const std::string palette = std::string(folder) + "/palette.png";
+    EncoderSettings first = base;
+    first.outputArgs = {"-vf", "palettegen", "-f", "image2", "-update", "1"};
+    first.output = palette;
+    first.outputFd = -1;
+    int status = encodePass(job, a, plan, first, false);
+    if (status == 0) {
+        EncoderSettings second = base;
+        second.second = {"-i", palette};
+        status = encodePass(job, a, plan, second, false);
+    }
+    unlink(palette.c_str());
+    rmdir(folder);
+    return status;
+}
+
+int encodeVideo(VideoJob& job, const ShowAssets& a, const EncoderSettings& settings) {
+    const Options& o = job.o;
+    const FramePlan plan = planFrames(o, a.song);
+    if (stopRequested()) return stopped();
+    const bool gif = job.container == Container::Gif;
+    job.progress.begin(plan.total() * (gif ? 2 : 1));
+    int status = 0;
+    if (gif) {
+        status = encodeGif(job, a, plan, settings);
+    } else {
+        std::string reason;
+        FILE* sound = writeSound(plan.sound, reason);
+        if (!sound) return fail("cannot write the sound track to a temporary file: " + reason);
+        EncoderSettings withSound = settings;
+        withSound.second = rawSoundInput();
+        withSound.soundFd = fileno(sound);
+        status = encodePass(job, a, plan, withSound, wantsYuv(o, job.container));
+        std::fclose(sound);
+    }
+    job.progress.finish();
+    if (gif) job.written /= 2;
+    return status;
+}
+
+// The encoder's settings, proven on one black frame before anything else.
+std::string settingsFor(VideoJob& job, EncoderSettings& settings) {
+    const Options& o = job.o;
+    settings.ffmpeg = job.ffmpeg;
+    settings.outputArgs = codecArguments(o, job.container);
+    EncoderSettings probe = settings;
+    const std::vector<std::string> streamed = muxerArguments(job.container, false);
+    probe.outputArgs.insert(probe.outputArgs.end(), streamed.begin(), streamed.end());
+    const std::string reason =
+        probeEncoder(probe, o.width, o.height, o.fps, job.container != Container::Gif);
+    if (!reason.empty()) return "ffmpeg cannot make it: " + reason;
+    const std::vector<std::string> muxer = muxerArguments(job.container, !job.target.direct());
+    settings.outputArgs.insert(settings.outputArgs.end(), muxer.begin(), muxer.end());
+    return {};
+}
+
+int runVideo(Options o) {
     const Clock::time_point start = Clock::now();
-    const std::string ffmpeg = findProgram("ffmpeg");
-    if (ffmpeg.empty()) return fail("ffmpeg not found on PATH (install the Debian package ffmpeg)");
-    VideoJob job{o, partialName(o.output, std::to_string(getpid())), {}, {}, 0, {}, 0};
-    std::string reason = createPartial(o.output, job.partial);
-    if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
+    VideoJob job{o, Container::Mp4, {}, {}, {}, 0};
+    std::string reason;
+    if (!containerFor(o, job.container, reason)) return cannotWrite(o.output, reason);
+    if (job.container == Container::Gif && !o.fpsGiven) o.fps = 30;
+    if (o.sound && job.container != Container::PngFrames)
+        return cannotWrite(o.output, "--sound applies to a PNG sequence (a video has its sound)");
+    reason = checkQuality(o, job.container);
+    if (!reason.empty()) return cannotWrite(o.output, reason);
+    if (job.container == Container::PngFrames) return runFrames(o);
+
+    job.ffmpeg = findProgram("ffmpeg");
+    if (job.ffmpeg.empty())
+        return fail("ffmpeg not found on PATH (install the Debian package ffmpeg)");
+    reason = resolveOutput(o.output, o.noClobber, job.target);
+    EncoderSettings settings;
+    if (reason.empty()) reason = settingsFor(job, settings);
+    if (reason.empty()) reason = openOutput(job.target, pid()); // a FIFO waits for its reader
+    if (stopRequested()) return stopped();
+    if (!reason.empty()) return cannotWrite(o.output, reason);
+    settings.output = job.target.direct() ? "pipe:1" : job.target.partial;
+    settings.outputFd = job.target.fd;
 
     ShowAssets a;
     loadShowAssets(a);
-    int status = encodeVideo(job, a, ffmpeg);
+    const int status = encodeVideo(job, a, settings);
     releaseShowAssets(a);
     if (status != 0) {
-        std::remove(job.partial.c_str());
+        abandonOutput(job.target);
         return status;
     }
-    reason = publish(job.partial, o.output);
-    if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
+    reason = publishOutput(job.target, o.noClobber);
+    if (!reason.empty()) return cannotWrite(o.output, reason);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::fprintf(stderr, "kva-export: wrote %s (%lld frames at %d fps, %dx%d, in %.1f s)\n",
-                 o.output.c_str(), static_cast<long long>(job.written), o.fps,
-                 show::kWidth * o.scale, show::kHeight * o.scale, seconds);
+                 o.output.c_str(), static_cast<long long>(job.written), o.fps, o.width, o.height,
+                 seconds);
     return 0;
 }
 
