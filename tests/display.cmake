@@ -42,3 +42,28 @@ foreach(driver auto x11)
             nodisplay ${driver})
   set_tests_properties(display_x11_nodisplay_${driver} PROPERTIES TIMEOUT 20)
 endforeach()
+
+# The show enlarged by whole factors on larger screens, a screen that offers
+# a real 640 x 480 mode, and the display failing under a running show. These
+# take their display numbers from a range of their own.
+if(KVA_SANITIZE)
+  set(kva_x11_scaled_default_display 610)
+else()
+  set(kva_x11_scaled_default_display 600)
+endif()
+set(KVA_X11_SCALED_DISPLAY ${kva_x11_scaled_default_display} CACHE STRING
+    "First X display number the scaled and failing-display tests start Xvfb on")
+set(kva_x11_display ${KVA_X11_SCALED_DISPLAY})
+foreach(case "scaled_1080p 24 1920x1080 escape k=2" "scaled_2160p 24 3840x2160 close k=4"
+             "scaled_depth16 16 1024x768 escape k=1" "scaled_depth15 15 1600x1200 close k=2"
+             "randr_mode_kept 24 1920x1080 randr k=2" "window_closed 24 1920x1080 windowclose k=2"
+             "window_killed 16 1024x768 windowkill" "server_killed 24 1280x1024 serverkill k=2")
+  separate_arguments(args UNIX_COMMAND "${case}")
+  list(GET args 0 name)
+  list(SUBLIST args 1 -1 rest)
+  add_test(NAME display_x11_${name}
+    COMMAND bash ${kva_x11_script} $<TARGET_FILE:kva> $<TARGET_FILE:kva_xhelper>
+            ${kva_x11_display} ${rest})
+  set_tests_properties(display_x11_${name} PROPERTIES TIMEOUT 60)
+  math(EXPR kva_x11_display "${kva_x11_display} + 1")
+endforeach()
