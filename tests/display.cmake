@@ -67,3 +67,9 @@ foreach(case "scaled_1080p 24 1920x1080 escape k=2" "scaled_2160p 24 3840x2160 c
   set_tests_properties(display_x11_${name} PROPERTIES TIMEOUT 60)
   math(EXPR kva_x11_display "${kva_x11_display} + 1")
 endforeach()
+
+# Native Wayland under a headless sway; skipped where sway cannot start.
+add_test(NAME display_wayland_native
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/x11/display_wayland_test.sh $<TARGET_FILE:kva>
+          $<TARGET_FILE:kva_xhelper>)
+set_tests_properties(display_wayland_native PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77)
