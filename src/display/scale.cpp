@@ -1,9 +1,18 @@
 // scale.cpp -- whole-number enlargement: each source row is widened once into
-// the first of its factor destination rows, which is then copied to the rest.
+// a row buffer that stays in the first-level cache, which is then streamed to
+// its factor destination rows. An enlarged frame (5 to 20 MB) overflows every
+// cache, so the destination is written with non-temporal stores: no reading
+// of destination lines before they are overwritten, no eviction of the frame
+// buffer and pictures the next frame is made from.
 #include "display/scale.h"
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace display {
 namespace {
@@ -33,9 +42,37 @@ void widenRowAny(const unsigned char* src, std::int32_t width, std::int32_t fact
     }
 }
 
+// Packed 24-bit pixels moved as 4-byte words: each store writes one byte
+// too many, which the next store (or the row's slack byte) takes. The last
+// pixel is read by itself, so no byte past the source row is read.
+template <int Factor>
+void widenRow24(const unsigned char* src, std::int32_t width, unsigned char* dst) {
+    if (width <= 0) return;
+    for (std::int32_t x = 0; x + 1 < width; ++x) {
+        std::uint32_t p;
+        std::memcpy(&p, src + std::ptrdiff_t(x) * 3, 4);
+        unsigned char* out = dst + std::ptrdiff_t(x) * 3 * Factor;
+        for (int i = 0; i < Factor; ++i) std::memcpy(out + i * 3, &p, 4);
+    }
+    widenRowFixed<3, Factor>(src + std::ptrdiff_t(width - 1) * 3, 1,
+                             dst + std::ptrdiff_t(width - 1) * 3 * Factor);
+}
+
 template <int Bytes>
 void widenRow(const unsigned char* src, std::int32_t width, std::int32_t factor,
               unsigned char* dst) {
+    if constexpr (Bytes == 3) {
+        switch (factor) {
+        case 2:
+            return widenRow24<2>(src, width, dst);
+        case 3:
+            return widenRow24<3>(src, width, dst);
+        case 4:
+            return widenRow24<4>(src, width, dst);
+        default:
+            return widenRowAny<3>(src, width, factor, dst);
+        }
+    }
     switch (factor) {
     case 2:
         return widenRowFixed<Bytes, 2>(src, width, dst);
@@ -47,7 +84,6 @@ void widenRow(const unsigned char* src, std::int32_t width, std::int32_t factor,
         return widenRowAny<Bytes>(src, width, factor, dst);
     }
 }
-
 // Compiled for AVX2 as well, chosen when the processor has it.
 [[gnu::target_clones("avx2", "default"), gnu::flatten]] void
 widen(const unsigned char* src, std::int32_t width, std::int32_t bytesPerPixel, std::int32_t factor,
@@ -62,6 +98,30 @@ widen(const unsigned char* src, std::int32_t width, std::int32_t bytesPerPixel, 
     }
 }
 
+#if defined(__x86_64__)
+// SSE2, part of every x86-64 processor.
+void streamRow(unsigned char* dst, const unsigned char* src, std::size_t bytes) {
+    const std::size_t head =
+        std::min<std::size_t>((16 - (reinterpret_cast<std::uintptr_t>(dst) & 15)) & 15, bytes);
+    std::memcpy(dst, src, head);
+    dst += head;
+    src += head;
+    bytes -= head;
+    for (; bytes >= 16; bytes -= 16, dst += 16, src += 16)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+    std::memcpy(dst, src, bytes);
+}
+void streamDone() {
+    _mm_sfence(); // the streamed rows are visible to whoever reads the frame next
+}
+#else
+void streamRow(unsigned char* dst, const unsigned char* src, std::size_t bytes) {
+    std::memcpy(dst, src, bytes);
+}
+void streamDone() {}
+#endif
+
 } // namespace
 
 std::int32_t wholeScaleFactor(std::int32_t screenWidth, std::int32_t screenHeight,
@@ -75,16 +135,22 @@ void scaleFrame(const unsigned char* src, std::int32_t srcPitch, std::int32_t wi
                 unsigned char* dst, std::int32_t dstPitch) {
     const std::size_t rowBytes =
         std::size_t(width) * std::size_t(bytesPerPixel) * std::size_t(factor);
+    thread_local std::vector<unsigned char> wide;
+    if (wide.size() < rowBytes + 1) wide.resize(rowBytes + 1); // + the 24-bit rows' spill
     for (std::int32_t y = 0; y < height; ++y, src += srcPitch) {
-        unsigned char* first = dst;
-        if (factor == 1)
-            std::memcpy(first, src, rowBytes);
-        else
-            widen(src, width, bytesPerPixel, factor, first);
-        dst += dstPitch;
-        for (std::int32_t i = 1; i < factor; ++i, dst += dstPitch)
-            std::memcpy(dst, first, rowBytes);
+        const unsigned char* row = src;
+        if (factor > 1) {
+            widen(src, width, bytesPerPixel, factor, wide.data());
+            row = wide.data();
+        }
+        for (std::int32_t i = 0; i < factor; ++i, dst += dstPitch) {
+            if (factor == 1)
+                std::memcpy(dst, row, rowBytes); // a frame this small stays in the caches
+            else
+                streamRow(dst, row, rowBytes);
+        }
     }
+    streamDone();
 }
 
 } // namespace display
