@@ -31,7 +31,8 @@ void checkScale(int width, int height, int bytes, int factor, int offset) {
                  << width << "x" << height << ", " << bytes << " bytes a pixel, factor " << factor
                  << ", offset " << offset);
     const int srcPitch = width * bytes + 5;
-    std::vector<unsigned char> src(std::size_t(srcPitch) * height);
+    // The last row ends the allocation, so a read past it is caught.
+    std::vector<unsigned char> src(std::size_t(srcPitch) * (height - 1) + width * bytes);
     for (std::size_t i = 0; i < src.size(); ++i)
         src[i] = static_cast<unsigned char>(i * 7 + i / 251);
     const int rowBytes = width * bytes * factor;
