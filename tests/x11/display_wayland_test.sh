@@ -53,7 +53,7 @@ kva_pid=$!
 
 sleep 2.5
 checked=''
-for attempt in 1 2 3; do
+for attempt in 1 2 3 4 5 6; do
     kill -0 "$kva_pid" 2>/dev/null || fail "kva ended early"
     "${client[@]}" grim "$work/shot.png" || fail "grim failed"
     if "$helper" checkpng "$work/shot.png" 640 480 2 >"$work/check.txt" 2>&1; then
@@ -68,15 +68,7 @@ cat "$work/check.txt"
 # The virtual keyboard first appears to kva, then types: a key sent at once
 # would reach no keyboard of kva's yet.
 "${client[@]}" wtype -s 500 -k Escape || fail "wtype failed"
-status=''
-for ((i = 0; i < 20; i++)); do
-    kill -0 "$kva_pid" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$kva_pid" 2>/dev/null && fail "kva still running two seconds after Escape"
-status=0
-wait "$kva_pid" || status=$?
-kva_pid=''
+wait_for_end 50 || fail "kva still running five seconds after Escape"
 [ "$status" -eq 0 ] || fail "exit status $status after Escape, expected 0"
 [ ! -s "$work/kva.err" ] || fail "unexpected standard error"
 echo "ok: the frame filled the Wayland output twice enlarged; Escape ended kva with status 0"

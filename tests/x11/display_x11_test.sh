@@ -80,19 +80,6 @@ find_window() {
     window=$(timeout 10 xdotool search --sync --name '^KVA$' | head -n 1) || fail "no KVA window"
 }
 
-# Waits up to $1 tenths of a second for kva to end; its status in $status.
-wait_for_end() {
-    local tenths=$1
-    for ((i = 0; i < tenths; i++)); do
-        kill -0 "$kva_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$kva_pid" 2>/dev/null && return 1
-    status=0
-    wait "$kva_pid" || status=$?
-    kva_pid=''
-    return 0
-}
 
 if [ "$ending" = nodisplay ]; then
     # A session with a runtime folder but no display: the Wayland library
