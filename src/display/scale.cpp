@@ -43,10 +43,10 @@ void widenRowAny(const unsigned char* src, std::int32_t width, std::int32_t fact
 }
 
 // Packed 24-bit pixels moved as 4-byte words: each store writes one byte
-// too many, which the next store (or the row's slack byte) takes. The last
-// pixel is read by itself, so no byte past the source row is read.
+// too many, which the next store (or the row's slack) takes. The last pixel
+// is read by itself, so no byte past the source row is read.
 template <int Factor>
-void widenRow24(const unsigned char* src, std::int32_t width, unsigned char* dst) {
+void widenRow24Words(const unsigned char* src, std::int32_t width, unsigned char* dst) {
     if (width <= 0) return;
     for (std::int32_t x = 0; x + 1 < width; ++x) {
         std::uint32_t p;
@@ -57,6 +57,53 @@ void widenRow24(const unsigned char* src, std::int32_t width, unsigned char* dst
     widenRowFixed<3, Factor>(src + std::ptrdiff_t(width - 1) * 3, 1,
                              dst + std::ptrdiff_t(width - 1) * 3 * Factor);
 }
+
+#if defined(__x86_64__)
+// Byte shuffles for four 24-bit pixels (12 bytes) widened Factor times: the
+// output byte j is byte j % 3 of pixel j / 3 / Factor. Lanes past the 12 x
+// Factor output bytes are spill, overwritten by the next group.
+template <int Factor> struct Shuffles24 {
+    static constexpr int kStores = (12 * Factor + 15) / 16;
+    alignas(16) unsigned char index[kStores][16];
+    constexpr Shuffles24() : index{} {
+        for (int j = 0; j < kStores * 16; ++j)
+            index[j / 16][j % 16] = j < 12 * Factor ? (j / 3 / Factor) * 3 + j % 3 : 0x80;
+    }
+};
+
+// Four pixels a step while 16 bytes can be loaded inside the row; the rest
+// as words. Writes up to 16 bytes of spill past the row.
+template <int Factor>
+[[gnu::target("ssse3")]] void widenRow24Shuffled(const unsigned char* src, std::int32_t width,
+                                                 unsigned char* dst) {
+    static constexpr Shuffles24<Factor> shuffles;
+    std::int32_t x = 0;
+    for (; x + 6 <= width; x += 4) {
+        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x * 3));
+        unsigned char* out = dst + std::ptrdiff_t(x) * 3 * Factor;
+        for (int i = 0; i < Shuffles24<Factor>::kStores; ++i) {
+            const __m128i index =
+                _mm_load_si128(reinterpret_cast<const __m128i*>(shuffles.index[i]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), _mm_shuffle_epi8(in, index));
+        }
+    }
+    widenRow24Words<Factor>(src + x * 3, width - x, dst + std::ptrdiff_t(x) * 3 * Factor);
+}
+
+template <int Factor>
+void widenRow24(const unsigned char* src, std::int32_t width, unsigned char* dst) {
+    static const bool shuffles = __builtin_cpu_supports("ssse3");
+    if (shuffles)
+        widenRow24Shuffled<Factor>(src, width, dst);
+    else
+        widenRow24Words<Factor>(src, width, dst);
+}
+#else
+template <int Factor>
+void widenRow24(const unsigned char* src, std::int32_t width, unsigned char* dst) {
+    widenRow24Words<Factor>(src, width, dst);
+}
+#endif
 
 template <int Bytes>
 void widenRow(const unsigned char* src, std::int32_t width, std::int32_t factor,
@@ -136,7 +183,7 @@ void scaleFrame(const unsigned char* src, std::int32_t srcPitch, std::int32_t wi
     const std::size_t rowBytes =
         std::size_t(width) * std::size_t(bytesPerPixel) * std::size_t(factor);
     thread_local std::vector<unsigned char> wide;
-    if (wide.size() < rowBytes + 1) wide.resize(rowBytes + 1); // + the 24-bit rows' spill
+    if (wide.size() < rowBytes + 16) wide.resize(rowBytes + 16); // + the 24-bit rows' spill
     for (std::int32_t y = 0; y < height; ++y, src += srcPitch) {
         const unsigned char* row = src;
         if (factor > 1) {
