@@ -13,10 +13,13 @@ target_link_libraries(kva_xhelper PRIVATE PkgConfig::X11 PkgConfig::PNG ${KVA_MP
 # The normal and the sanitizer build run their suites one after the other,
 # so each build keeps its own display numbers; a private build can move its
 # range out of the way of another's.
+# The scaled and failing-display tests take numbers from a range of their own.
 if(KVA_SANITIZE)
   set(kva_x11_default_display 171)
+  set(kva_x11_scaled_default_display 610)
 else()
   set(kva_x11_default_display 151)
+  set(kva_x11_scaled_default_display 600)
 endif()
 set(KVA_X11_DISPLAY ${kva_x11_default_display} CACHE STRING
     "First X display number the display tests start Xvfb on")
@@ -52,13 +55,7 @@ foreach(driver auto x11)
 endforeach()
 
 # The show enlarged by whole factors on larger screens, a screen that offers
-# a real 640 x 480 mode, and the display failing under a running show. These
-# take their display numbers from a range of their own.
-if(KVA_SANITIZE)
-  set(kva_x11_scaled_default_display 610)
-else()
-  set(kva_x11_scaled_default_display 600)
-endif()
+# a real 640 x 480 mode, and the display failing under a running show.
 set(KVA_X11_SCALED_DISPLAY ${kva_x11_scaled_default_display} CACHE STRING
     "First X display number the scaled and failing-display tests start Xvfb on")
 kva_x11_cases(${KVA_X11_SCALED_DISPLAY} 60
