@@ -11,7 +11,8 @@ packages=(
   libyuv-dev libpixman-1-dev
   libmp3lame-dev libfreetype-dev fonts-dejavu-core
   clang-14 libclang-rt-14-dev
-  xvfb x11-apps x11-utils xdotool imagemagick libx11-dev
+  xvfb x11-apps x11-utils xdotool imagemagick libx11-dev x11-xserver-utils
+  sway grim wtype
   sox ffmpeg
 )
 

@@ -1,11 +1,15 @@
 // display_sdl_test.cpp -- the display over the real SDL2 layer on SDL's
 // dummy video driver (named in SDL_VIDEODRIVER by the test runner): its
 // only screen is larger than the frame, so the frame goes to the centre.
+// Events are pushed into SDL's queue as its drivers would post them.
 #include "display/display.h"
 #include "platform/platform.h"
+#include "platform/sdl_output.h"
 
+#include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -53,6 +57,121 @@ TEST_F(SdlDisplayTest, AFrameLargerThanTheScreenIsRefused) {
     EXPECT_NE(errors.find("setting a display mode"), std::string::npos) << errors;
     EXPECT_NE(errors.find("the screen is "), std::string::npos) << errors;
     display::closeDisplay();
+}
+
+// The show's window on the dummy driver's 1024 x 768 screen, where the
+// frame is shown unenlarged at (192, 144).
+class SdlEventTest : public SdlDisplayTest {
+  protected:
+    static constexpr int kLeft = 192, kTop = 144;
+
+    void SetUp() override {
+        SdlDisplayTest::SetUp();
+        ASSERT_EQ(display::openDisplay("KVA", 640, 480), 1);
+        for (Uint32 id = 1; id < 256 && !window; ++id) {
+            SDL_Window* w = SDL_GetWindowFromID(id);
+            if (w && std::string(SDL_GetWindowTitle(w)) == "KVA") window = w;
+        }
+        ASSERT_NE(window, nullptr);
+        ASSERT_EQ(display::presentFrame(frame.data()), 1); // takes the start-up events
+    }
+    void TearDown() override {
+        display::closeDisplay();
+        SdlDisplayTest::TearDown();
+    }
+
+    void push(SDL_WindowEventID what) {
+        SDL_Event event{};
+        event.type = SDL_WINDOWEVENT;
+        event.window.windowID = SDL_GetWindowID(window);
+        event.window.event = Uint8(what);
+        ASSERT_EQ(SDL_PushEvent(&event), 1);
+    }
+    void pushKey(SDL_Keycode key) {
+        SDL_Event event{};
+        event.type = SDL_KEYDOWN;
+        event.key.windowID = SDL_GetWindowID(window);
+        event.key.state = SDL_PRESSED;
+        event.key.keysym.sym = key;
+        ASSERT_EQ(SDL_PushEvent(&event), 1);
+    }
+    // The next key message the layer hands out for the window. SDL answers
+    // "no event" once at the end of each round of polling, even when events
+    // were pushed during the round: so two rounds.
+    display::WindowMessage nextKey() {
+        display::OutputLayer& layer = platform::sdlOutputLayer();
+        display::WindowMessage message;
+        for (int round = 0; round < 2; ++round)
+            while (layer.peekMessage(SDL_GetWindowID(window), message))
+                if (message.kind == display::MessageKind::KeyDown) return message;
+        return {};
+    }
+
+    std::uint32_t& pixel(int x, int y) {
+        SDL_Surface* s = SDL_GetWindowSurface(window);
+        return *reinterpret_cast<std::uint32_t*>(static_cast<unsigned char*>(s->pixels) +
+                                                 y * s->pitch + x * 4);
+    }
+    std::uint32_t rgb(int x, int y) { return pixel(x, y) & 0xFFFFFF; }
+
+    SDL_Window* window = nullptr;
+};
+
+// Losing focus stops drawing (a 1 ms sleep per call, the screen untouched);
+// regaining it restores the surface before the next frame is drawn into it,
+// which clears what lay outside the frame.
+TEST_F(SdlEventTest, FocusLostStopsDrawingAndFocusGainedRestoresFirst) {
+    ASSERT_EQ(SDL_GetWindowSurface(window)->format->format, Uint32(SDL_PIXELFORMAT_RGB888));
+    EXPECT_EQ(rgb(kLeft, kTop), 0x336699u);
+    push(SDL_WINDOWEVENT_FOCUS_LOST);
+    std::fill(frame.begin(), frame.end(), 0xFFAABBCC);
+    sleeps.clear();
+    EXPECT_EQ(display::presentFrame(frame.data()), 1);
+    EXPECT_EQ(display::presentFrame(frame.data()), 1);
+    EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{1, 1}));
+    EXPECT_EQ(rgb(kLeft, kTop), 0x336699u);
+
+    pixel(0, 0) = 0xFFFFFFFF;
+    push(SDL_WINDOWEVENT_FOCUS_GAINED);
+    sleeps.clear();
+    EXPECT_EQ(display::presentFrame(frame.data()), 1);
+    EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{0}));
+    EXPECT_EQ(rgb(0, 0), 0u) << "not restored before drawing";
+    EXPECT_EQ(rgb(kLeft, kTop), 0xAABBCCu);
+    EXPECT_EQ(rgb(kLeft + 639, kTop + 479), 0xAABBCCu);
+    EXPECT_EQ(rgb(kLeft - 1, kTop), 0u);
+    EXPECT_EQ(rgb(kLeft + 640, kTop + 479), 0u);
+}
+
+// The border is drawn once, not with every frame; a size change makes the
+// layer take the surface again, border and all.
+TEST_F(SdlEventTest, ASizeChangeReacquiresTheSurface) {
+    pixel(0, 0) = 0xFFFFFFFF;
+    EXPECT_EQ(display::presentFrame(frame.data()), 1);
+    EXPECT_EQ(rgb(0, 0), 0xFFFFFFu);
+    push(SDL_WINDOWEVENT_SIZE_CHANGED);
+    EXPECT_EQ(display::presentFrame(frame.data()), 1);
+    EXPECT_EQ(rgb(0, 0), 0u);
+    EXPECT_EQ(rgb(kLeft, kTop), 0x336699u);
+}
+
+// Only Escape reads as 27: SDL's codes for keys without a character carry
+// bit 30 and the scan code, whose low byte can be 0x1B as well.
+TEST_F(SdlEventTest, OnlyEscapeReadsAsEscape) {
+    pushKey(SDLK_ESCAPE);
+    EXPECT_EQ(nextKey().wParam, display::kKeyEscape);
+    const SDL_Keycode lookalike = SDL_SCANCODE_TO_KEYCODE(SDL_Scancode(0x11B));
+    ASSERT_EQ(lookalike & 0xFF, 0x1B);
+    pushKey(lookalike);
+    const display::WindowMessage other = nextKey();
+    EXPECT_EQ(other.kind, display::MessageKind::KeyDown);
+    EXPECT_NE(other.wParam & 0xFF, display::kKeyEscape);
+
+    // Through the display: the look-alike changes nothing, the show goes on.
+    pushKey(lookalike);
+    sleeps.clear();
+    EXPECT_EQ(display::presentFrame(frame.data()), 1);
+    EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{0}));
 }
 
 } // namespace

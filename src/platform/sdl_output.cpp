@@ -1,7 +1,15 @@
-// sdl_output.cpp -- the output layer over SDL2: a fullscreen window whose
-// native surface (display memory in the display's own layout) is the back
-// buffer, presented with SDL_UpdateWindowSurface at most once per refresh.
+// sdl_output.cpp -- the output layer over SDL2. The display's mode is never
+// changed: a 640 x 480 mode "set" at a bit count is the desktop itself in that
+// layout, the window covers the whole primary display (SDL's desktop
+// fullscreen), and each frame is shown enlarged by the largest whole factor
+// that fits, centred on a black border that is drawn once. The window's
+// surface holds the display's own layout (display memory through XShm on
+// X11; a texture on Wayland, where SDL has no native framebuffer), and each
+// frame goes to the screen at most once per refresh.
 #include "platform/sdl_output.h"
+
+#include "display/scale.h"
+#include "platform/x11_watch.h"
 
 #include <SDL.h>
 
@@ -11,6 +19,7 @@
 #include <deque>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -49,6 +58,11 @@ bool isStandInDriver(const char* driver) {
     return SDL_strcasecmp(driver, "dummy") == 0 || SDL_strcasecmp(driver, "offscreen") == 0;
 }
 
+bool isDriver(const char* name) {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver && SDL_strcasecmp(driver, name) == 0;
+}
+
 // SDL's own code for a key, except that only Escape may read as 27 in its
 // low byte (the display looks at the low byte alone).
 std::uintptr_t keyCode(SDL_Keycode key) {
@@ -62,10 +76,7 @@ class SdlOutput final : public display::OutputLayer {
     const char* lastError() override { return error_.c_str(); }
 
     Handle loadLibrary() override {
-        // The display's own layout, not a texture that is always 32-bit.
-        SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_OVERRIDE);
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return failed(SDL_GetError());
-        videoUp_ = true;
+        if (!startVideo()) return failed(SDL_GetError());
         return kLibrary;
     }
 
@@ -95,13 +106,14 @@ class SdlOutput final : public display::OutputLayer {
         setenv("SDL_VIDEO_WAYLAND_WMCLASS", className, 1);
         if (!videoUp_) return;
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        videoUp_ = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
-        if (!videoUp_) failed(SDL_GetError());
+        videoUp_ = false;
+        if (!startVideo()) failed(SDL_GetError());
     }
 
     // Hidden and windowed until the mode is known and the surfaces are made.
     Handle createWindow(const char*, const char* title) override {
-        window_ = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1,
+        window_ = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED_DISPLAY(kDisplayIndex),
+                                   SDL_WINDOWPOS_UNDEFINED_DISPLAY(kDisplayIndex), 1, 1,
                                    SDL_WINDOW_HIDDEN);
         if (!window_) return failed(SDL_GetError());
         pending_.push_back(WindowMessage{windowHandle(), MessageKind::SetCursor, 0, 0});
@@ -111,7 +123,7 @@ class SdlOutput final : public display::OutputLayer {
     bool setExclusiveFullscreen(Handle displayObject, Handle window) override {
         if (!displayObject || !window || window != windowHandle())
             return refused("the window was not created");
-        return true; // the window goes fullscreen when it is shown, in the chosen mode
+        return true; // the window covers its display when it is shown
     }
 
     bool setDisplayMode(Handle, std::int32_t width, std::int32_t height,
@@ -157,15 +169,11 @@ class SdlOutput final : public display::OutputLayer {
     bool lockBackBuffer(Handle backBuffer, display::LockedSurface& locked) override;
 
     void unlockBackBuffer(Handle backBuffer, void*) override {
-        if (backBuffer == kBackBuffer && surface_ && SDL_MUSTLOCK(surface_))
+        if (backBuffer == kBackBuffer && surface_ && factor_ == 1 && SDL_MUSTLOCK(surface_))
             SDL_UnlockSurface(surface_);
     }
 
-    void flip(Handle primary) override {
-        if (primary != kPrimary || !window_) return;
-        waitForRefresh();
-        if (SDL_UpdateWindowSurface(window_) != 0) stale_ = true;
-    }
+    void flip(Handle primary) override;
 
     void hideCursor() override {
         if (videoUp_) SDL_ShowCursor(SDL_DISABLE);
@@ -177,11 +185,11 @@ class SdlOutput final : public display::OutputLayer {
     void releaseSurfaces(Handle) override {
         surface_ = nullptr;
         usable_ = false;
+        enlarged_.clear();
     }
 
-    void restoreDisplayMode(Handle) override {
-        if (window_) SDL_SetWindowFullscreen(window_, 0);
-    }
+    // The physical mode was never changed, so there is nothing to put back.
+    void restoreDisplayMode(Handle) override {}
 
     void setNormalCooperativeLevel(Handle, Handle) override {}
     void releaseDisplayObject(Handle) override {}
@@ -192,6 +200,7 @@ class SdlOutput final : public display::OutputLayer {
         window_ = nullptr;
         surface_ = nullptr;
         usable_ = false;
+        enlarged_.clear();
         pending_.clear();
     }
 
@@ -204,8 +213,9 @@ class SdlOutput final : public display::OutputLayer {
   private:
     static constexpr int kDisplayIndex = 0;
 
+    // SDL sometimes fails with an empty message; the user still gets a reason.
     Handle failed(const char* reason) {
-        error_ = reason ? reason : "unknown error";
+        error_ = reason && *reason ? reason : "SDL gave no reason";
         return 0;
     }
     bool refused(const char* reason) {
@@ -214,10 +224,11 @@ class SdlOutput final : public display::OutputLayer {
     }
     Handle windowHandle() const { return window_ ? Handle(SDL_GetWindowID(window_)) : 0; }
 
-    bool findMode(std::int32_t width, std::int32_t height, std::int32_t bits,
-                  SDL_DisplayMode& mode);
+    bool startVideo();
     std::string describeScreen();
     void acquireSurface();
+    void placeFrame();
+    void usePacing();
     void translate(const SDL_Event& event, WindowMessage& message);
     void translateWindowEvent(const SDL_WindowEvent& event, WindowMessage& message);
     void waitForRefresh();
@@ -225,6 +236,7 @@ class SdlOutput final : public display::OutputLayer {
     std::string error_;
     bool videoUp_ = false;
     SDL_Window* window_ = nullptr;
+    bool textureBacked_ = false; // no native framebuffer: SDL backs the surface with a texture
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
     SDL_Surface* surface_ = nullptr;
@@ -232,24 +244,31 @@ class SdlOutput final : public display::OutputLayer {
     bool lonePrimary_ = false;
     bool usable_ = false;
     bool stale_ = false;
+    bool borderShown_ = false;            // the whole surface reached the screen once
+    std::int32_t factor_ = 1;             // each frame pixel is factor_ x factor_ on screen
+    SDL_Rect picture_{};                  // where the enlarged frame lies on the surface
+    std::vector<unsigned char> enlarged_; // the back buffer when factor_ > 1
     std::deque<WindowMessage> pending_;
+    bool vsync_ = false;       // the driver waits for the refresh itself
     std::uint64_t period_ = 0; // counter ticks per refresh
     std::uint64_t nextFlip_ = 0;
 };
 
-// A mode of exactly the asked size and depth; failing that, the desktop's own
-// mode when it is at least that large in that depth (the frame is then shown
-// centred on black), since most displays no longer switch to 640 x 480.
-bool SdlOutput::findMode(std::int32_t width, std::int32_t height, std::int32_t bits,
-                         SDL_DisplayMode& mode) {
-    const int count = SDL_GetNumDisplayModes(kDisplayIndex);
-    for (int i = 0; i < count; ++i) {
-        if (SDL_GetDisplayMode(kDisplayIndex, i, &mode) != 0) continue;
-        if (mode.w == width && mode.h == height && bitCountOf(mode.format) == std::uint32_t(bits))
-            return true;
+// SDL's X11 driver gets handlers that end the program in one line when the
+// window or the server goes; Wayland's driver has no native framebuffer, so
+// there (only) SDL may back the window surface with a texture, whose updates
+// wait for the compositor's refresh.
+bool SdlOutput::startVideo() {
+    SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_OVERRIDE);
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    videoUp_ = true;
+    textureBacked_ = isDriver("wayland");
+    if (textureBacked_) {
+        SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "1", SDL_HINT_OVERRIDE);
+        SDL_SetHintWithPriority(SDL_HINT_RENDER_VSYNC, "1", SDL_HINT_OVERRIDE);
     }
-    if (SDL_GetDesktopDisplayMode(kDisplayIndex, &mode) != 0) return false;
-    return mode.w >= width && mode.h >= height && bitCountOf(mode.format) == std::uint32_t(bits);
+    if (isDriver("x11")) watchX11Connection();
+    return true;
 }
 
 // What the screen is, for the reason given when no mode fits.
@@ -263,18 +282,26 @@ std::string SdlOutput::describeScreen() {
            " bits per pixel";
 }
 
+// The mode is emulated: it "exists" when the primary display is at least that
+// large and its own layout has that bit count, so the 32, 24, 16 order still
+// settles on the display's layout. The window is placed over that display.
 bool SdlOutput::setDisplayMode(Handle, std::int32_t width, std::int32_t height,
                                std::int32_t bitsPerPixel) {
-    SDL_DisplayMode mode;
     if (!window_) return refused("the window was not created");
-    if (!findMode(width, height, bitsPerPixel, mode)) return refused(describeScreen().c_str());
-    if (SDL_SetWindowDisplayMode(window_, &mode) != 0) return refused(SDL_GetError());
-    // Without a window manager nobody else gives the window the screen's size.
-    SDL_SetWindowSize(window_, mode.w, mode.h);
-    SDL_SetWindowPosition(window_, 0, 0);
+    SDL_Rect bounds;
+    SDL_DisplayMode desktop;
+    if (SDL_GetDisplayBounds(kDisplayIndex, &bounds) != 0 ||
+        SDL_GetDesktopDisplayMode(kDisplayIndex, &desktop) != 0)
+        return refused(SDL_GetError());
+    if (bounds.w < width || bounds.h < height ||
+        bitCountOf(desktop.format) != std::uint32_t(bitsPerPixel))
+        return refused(describeScreen().c_str());
+    // Without a window manager nobody else gives the window the display's place.
+    SDL_SetWindowPosition(window_, bounds.x, bounds.y);
+    SDL_SetWindowSize(window_, bounds.w, bounds.h);
     width_ = width;
     height_ = height;
-    const int hz = mode.refresh_rate > 0 ? mode.refresh_rate : kDefaultRefreshHz;
+    const int hz = desktop.refresh_rate > 0 ? desktop.refresh_rate : kDefaultRefreshHz;
     period_ = SDL_GetPerformanceFrequency() / std::uint64_t(hz);
     return true;
 }
@@ -284,36 +311,89 @@ Handle SdlOutput::createSurfaces(Handle displayObject, Arrangement arrangement) 
     if (!displayObject || !window_ || !width_) return failed("no display mode is set");
     if (arrangement == Arrangement::TwoBackBuffers)
         return failed("the window surface has one back buffer, not two");
-    if (SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN) != 0) return failed(SDL_GetError());
+    if (SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0)
+        return failed(SDL_GetError());
     SDL_ShowWindow(window_);
     surface_ = SDL_GetWindowSurface(window_);
     if (!surface_) return failed(SDL_GetError());
     surfaceFormat_ = surface_->format->format;
     lonePrimary_ = arrangement == Arrangement::LonePrimary;
     acquireSurface();
+    usePacing();
     return kPrimary;
+}
+
+// Where SDL's texture-backed surface waits for the refresh itself, no wait of
+// our own is added.
+void SdlOutput::usePacing() {
+    SDL_RendererInfo info;
+    SDL_Renderer* renderer = textureBacked_ ? SDL_GetRenderer(window_) : nullptr;
+    vsync_ = renderer && SDL_GetRendererInfo(renderer, &info) == 0 &&
+             (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
 }
 
 // SDL replaces the window surface after a size change; a replacement in
 // another layout than the converter's, or too small for the frame, is not drawn.
+// The surface is cleared to black here and shown whole by the next flip;
+// later flips send only the picture's area.
 void SdlOutput::acquireSurface() {
     surface_ = SDL_GetWindowSurface(window_);
     usable_ = surface_ && surface_->format->format == surfaceFormat_ && surface_->w >= width_ &&
               surface_->h >= height_;
     if (surface_) SDL_FillRect(surface_, nullptr, SDL_MapRGB(surface_->format, 0, 0, 0));
+    borderShown_ = false;
+    if (usable_) placeFrame();
 }
 
-// Hands out the centred width x height area; the border stays black.
+// The largest whole enlargement that fits, centred. At factor 1 the frame is
+// converted straight into the surface; larger, into a buffer of its own
+// that the flip enlarges onto the surface.
+void SdlOutput::placeFrame() {
+    factor_ = display::wholeScaleFactor(surface_->w, surface_->h, width_, height_);
+    picture_.w = width_ * factor_;
+    picture_.h = height_ * factor_;
+    picture_.x = (surface_->w - picture_.w) / 2;
+    picture_.y = (surface_->h - picture_.h) / 2;
+    const std::size_t bytes =
+        std::size_t(width_) * std::size_t(height_) * surface_->format->BytesPerPixel;
+    enlarged_.assign(factor_ > 1 ? bytes : 0, 0);
+}
+
 bool SdlOutput::lockBackBuffer(Handle backBuffer, display::LockedSurface& locked) {
     if (backBuffer != kBackBuffer || !surface_ || !usable_) return false;
+    const int bytesPerPixel = surface_->format->BytesPerPixel;
+    if (factor_ > 1) {
+        locked.pixels = enlarged_.data();
+        locked.pitch = width_ * bytesPerPixel;
+        return true;
+    }
     if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return false;
-    const int left = (surface_->w - width_) / 2;
-    const int top = (surface_->h - height_) / 2;
     locked.pixels = static_cast<unsigned char*>(surface_->pixels) +
-                    std::ptrdiff_t(top) * surface_->pitch +
-                    std::ptrdiff_t(left) * surface_->format->BytesPerPixel;
+                    std::ptrdiff_t(picture_.y) * surface_->pitch +
+                    std::ptrdiff_t(picture_.x) * bytesPerPixel;
     locked.pitch = surface_->pitch;
     return true;
+}
+
+void SdlOutput::flip(Handle primary) {
+    if (primary != kPrimary || !window_) return;
+    if (usable_ && factor_ > 1) {
+        if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return;
+        const int bytesPerPixel = surface_->format->BytesPerPixel;
+        auto* target = static_cast<unsigned char*>(surface_->pixels) +
+                       std::ptrdiff_t(picture_.y) * surface_->pitch +
+                       std::ptrdiff_t(picture_.x) * bytesPerPixel;
+        display::scaleFrame(enlarged_.data(), width_ * bytesPerPixel, width_, height_,
+                            bytesPerPixel, factor_, target, surface_->pitch);
+        if (SDL_MUSTLOCK(surface_)) SDL_UnlockSurface(surface_);
+    }
+    if (!vsync_) waitForRefresh();
+    const SDL_Rect whole{0, 0, surface_ ? surface_->w : 0, surface_ ? surface_->h : 0};
+    const SDL_Rect& area = borderShown_ || !surface_ ? picture_ : whole;
+    if (SDL_UpdateWindowSurfaceRects(window_, &area, 1) != 0)
+        stale_ = true;
+    else
+        borderShown_ = true;
 }
 
 // Like a flipping chain: a new frame waits for the next refresh. A caller
@@ -365,8 +445,14 @@ void SdlOutput::translateWindowEvent(const SDL_WindowEvent& event, WindowMessage
     case SDL_WINDOWEVENT_SHOWN:
     case SDL_WINDOWEVENT_RESTORED:
     case SDL_WINDOWEVENT_FOCUS_GAINED:
+        // What the screen held while the show was away is not trusted: the
+        // display restores the surfaces before it draws again.
+        stale_ = true;
         message.kind = MessageKind::Activate;
         message.wParam = 1;
+        return;
+    case SDL_WINDOWEVENT_EXPOSED: // the border is sent again with the next frame
+        borderShown_ = false;
         return;
     case SDL_WINDOWEVENT_HIDDEN:
     case SDL_WINDOWEVENT_MINIMIZED:

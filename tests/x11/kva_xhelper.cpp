@@ -1,10 +1,12 @@
-// kva_xhelper.cpp -- helpers for the X display tests: writes the test
-// pictures and song, checks an `xwd -root` grab against the background,
+// kva_xhelper.cpp -- helpers for the real-desktop display tests: writes the
+// test pictures and song, checks a screen grab against the background,
 // sends a close request.
 //   kva_xhelper pictures DIR W H       the eleven pictures: the background
 //                                      pattern (W x H, RGB) and small RGBA ones
 //   kva_xhelper song FILE SECONDS      a looping tone as MP3
-//   kva_xhelper check FILE.xwd W H     the grab shows the background centred on black
+//   kva_xhelper check FILE.xwd W H [K] an `xwd -root` grab shows the background
+//                                      K times enlarged (default 1), centred on black
+//   kva_xhelper checkpng FILE.png W H K  the same for a PNG grab (8 bits a channel)
 //   kva_xhelper close WINDOW-ID        WM_DELETE_WINDOW to that window
 #include "test_songs.h"
 
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -144,32 +147,77 @@ std::uint32_t place(unsigned c, std::uint32_t mask) {
     return (std::uint32_t(c) >> (8 - bits)) << shift;
 }
 
-int checkGrab(const char* path, int w, int h) {
+// A screen of width x height in the given masks, read pixel by pixel.
+struct Grab {
+    std::uint32_t width = 0, height = 0, redMask = 0, greenMask = 0, blueMask = 0;
+    std::function<std::uint32_t(std::uint32_t, std::uint32_t)> pixel;
+};
+
+// Every pixel of the screen: the pattern pixel (fx, fy) repeated k x k in
+// the centre, black everywhere else.
+int compare(const Grab& grab, int w, int h, int k) {
+    const int left = (int(grab.width) - w * k) / 2, top = (int(grab.height) - h * k) / 2;
+    const std::uint32_t colour = grab.redMask | grab.greenMask | grab.blueMask;
+    long wrong = 0;
+    for (int py = 0; py < int(grab.height); ++py) {
+        for (int px = 0; px < int(grab.width); ++px) {
+            const int dx = px - left, dy = py - top;
+            std::uint32_t want = 0;
+            if (dx >= 0 && dy >= 0 && dx < w * k && dy < h * k) {
+                unsigned r, g, b;
+                patternAt(dx / k, dy / k, r, g, b);
+                want = place(r, grab.redMask) | place(g, grab.greenMask) | place(b, grab.blueMask);
+            }
+            const std::uint32_t got = grab.pixel(std::uint32_t(px), std::uint32_t(py)) & colour;
+            if (got != want && wrong++ < 5)
+                std::fprintf(stderr, "pixel (%d, %d): %#x, expected %#x\n", px, py, got, want);
+        }
+    }
+    std::printf("%ux%u grab, masks %x/%x/%x, frame x%d at (%d, %d): %ld pixels differ\n",
+                grab.width, grab.height, grab.redMask, grab.greenMask, grab.blueMask, k, left, top,
+                wrong);
+    return wrong == 0 ? 0 : 1;
+}
+
+int checkGrab(const char* path, int w, int h, int k) {
     Xwd x;
     if (!readXwd(path, x)) {
         std::fprintf(stderr, "cannot read the grab %s\n", path);
         return 2;
     }
-    const int left = (int(x.width) - w) / 2, top = (int(x.height) - h) / 2;
-    const std::uint32_t colour = x.redMask | x.greenMask | x.blueMask;
-    long wrong = 0;
-    for (int py = 0; py < int(x.height); ++py) {
-        for (int px = 0; px < int(x.width); ++px) {
-            const int fx = px - left, fy = py - top;
-            std::uint32_t want = 0;
-            if (fx >= 0 && fy >= 0 && fx < w && fy < h) {
-                unsigned r, g, b;
-                patternAt(fx, fy, r, g, b);
-                want = place(r, x.redMask) | place(g, x.greenMask) | place(b, x.blueMask);
-            }
-            const std::uint32_t got = pixelAt(x, std::uint32_t(px), std::uint32_t(py)) & colour;
-            if (got != want && wrong++ < 5)
-                std::fprintf(stderr, "pixel (%d, %d): %#x, expected %#x\n", px, py, got, want);
-        }
+    std::printf("xwd: %u bits per pixel; ", x.bitsPerPixel);
+    const Grab grab{
+        x.width,    x.height,
+        x.redMask,  x.greenMask,
+        x.blueMask, [&x](std::uint32_t px, std::uint32_t py) { return pixelAt(x, px, py); }};
+    return compare(grab, w, h, k);
+}
+
+// A PNG grab (grim's) read as 8-bit RGB, compared in a 32-bit XRGB layout.
+int checkPng(const char* path, int w, int h, int k) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path)) {
+        std::fprintf(stderr, "cannot read the grab %s: %s\n", path, image.message);
+        return 2;
     }
-    std::printf("%ux%u grab, %u bits per pixel, masks %x/%x/%x: %ld pixels differ\n", x.width,
-                x.height, x.bitsPerPixel, x.redMask, x.greenMask, x.blueMask, wrong);
-    return wrong == 0 ? 0 : 1;
+    image.format = PNG_FORMAT_RGB;
+    std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) {
+        std::fprintf(stderr, "cannot decode the grab %s: %s\n", path, image.message);
+        return 2;
+    }
+    const std::uint32_t width = image.width;
+    const Grab grab{width,
+                    image.height,
+                    0xFF0000,
+                    0xFF00,
+                    0xFF,
+                    [&rgb, width](std::uint32_t px, std::uint32_t py) {
+                        const unsigned char* p = rgb.data() + (std::size_t(py) * width + px) * 3;
+                        return std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
+                    }};
+    return compare(grab, w, h, k);
 }
 
 int sendClose(const char* id) {
@@ -195,9 +243,12 @@ int main(int argc, char** argv) {
     if (command == "pictures" && argc == 5)
         return writePictures(argv[2], atoi(argv[3]), atoi(argv[4]));
     if (command == "song" && argc == 4) return writeSong(argv[2], std::atof(argv[3]));
-    if (command == "check" && argc == 5) return checkGrab(argv[2], atoi(argv[3]), atoi(argv[4]));
+    if (command == "check" && (argc == 5 || argc == 6))
+        return checkGrab(argv[2], atoi(argv[3]), atoi(argv[4]), argc == 6 ? atoi(argv[5]) : 1);
+    if (command == "checkpng" && argc == 6)
+        return checkPng(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
     if (command == "close" && argc == 3) return sendClose(argv[2]);
     std::fprintf(stderr, "usage: kva_xhelper pictures DIR W H | song FILE SECONDS |"
-                         " check FILE W H | close WINDOW-ID\n");
+                         " check FILE W H [K] | checkpng FILE W H K | close WINDOW-ID\n");
     return 2;
 }

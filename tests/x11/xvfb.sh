@@ -1,5 +1,6 @@
 # xvfb.sh -- sourced by the X display tests: a work folder, cleanup of kva and
-# the Xvfb server on exit, failure with the logs, and starting the server.
+# the Xvfb server on exit, failure with the logs, starting the server, and
+# waiting for kva to end.
 # The caller sets fail_logs to the files worth showing when a check fails.
 work=$(mktemp -d)
 xvfb_pid='' kva_pid=''
@@ -43,4 +44,20 @@ start_xvfb() {
         sleep 0.1
     done
     [ -n "$answered" ] || fail "Xvfb did not answer"
+}
+
+# Waits up to $1 tenths of a second for kva to end; its status in $status.
+# A sanitizer build sets KVA_TEST_SLOWDOWN: its exit (the leak check) takes
+# longer on a loaded machine.
+wait_for_end() {
+    local tenths=$(($1 * ${KVA_TEST_SLOWDOWN:-1}))
+    for ((i = 0; i < tenths; i++)); do
+        kill -0 "$kva_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$kva_pid" 2>/dev/null && return 1
+    status=0
+    wait "$kva_pid" || status=$?
+    kva_pid=''
+    return 0
 }

@@ -1,0 +1,73 @@
+// display_scale_test.cpp -- whole-number enlargement: the factor chosen for
+// a screen, and every byte of an enlarged frame against a plain reference,
+// with the bytes around it untouched.
+#include "display/scale.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+TEST(WholeScaleFactor, LargestFactorThatFitsBothWays) {
+    EXPECT_EQ(display::wholeScaleFactor(640, 480, 640, 480), 1);
+    EXPECT_EQ(display::wholeScaleFactor(1279, 960, 640, 480), 1);
+    EXPECT_EQ(display::wholeScaleFactor(1280, 960, 640, 480), 2);
+    EXPECT_EQ(display::wholeScaleFactor(1920, 1080, 640, 480), 2); // height decides
+    EXPECT_EQ(display::wholeScaleFactor(2560, 1440, 640, 480), 3);
+    EXPECT_EQ(display::wholeScaleFactor(3840, 2160, 640, 480), 4);
+    EXPECT_EQ(display::wholeScaleFactor(1600, 1200, 640, 480), 2); // width decides
+    EXPECT_EQ(display::wholeScaleFactor(7680, 4320, 640, 480), 9);
+    EXPECT_EQ(display::wholeScaleFactor(639, 4000, 640, 480), 0);
+    EXPECT_EQ(display::wholeScaleFactor(4000, 479, 640, 480), 0);
+    EXPECT_EQ(display::wholeScaleFactor(640, 480, 0, 480), 0);
+}
+
+// Each source pixel becomes a factor x factor block; the destination's
+// bytes before, after and between the enlarged rows keep their guard value.
+void checkScale(int width, int height, int bytes, int factor, int offset) {
+    SCOPED_TRACE(::testing::Message()
+                 << width << "x" << height << ", " << bytes << " bytes a pixel, factor " << factor
+                 << ", offset " << offset);
+    const int srcPitch = width * bytes + 5;
+    // The last row ends the allocation, so a read past it is caught.
+    std::vector<unsigned char> src(std::size_t(srcPitch) * (height - 1) + width * bytes);
+    for (std::size_t i = 0; i < src.size(); ++i)
+        src[i] = static_cast<unsigned char>(i * 7 + i / 251);
+    const int rowBytes = width * bytes * factor;
+    const int dstPitch = rowBytes + 3 + offset;
+    std::vector<unsigned char> dst(std::size_t(dstPitch) * height * factor + 64, 0xEE);
+    display::scaleFrame(src.data(), srcPitch, width, height, bytes, factor, dst.data() + offset,
+                        dstPitch);
+    long wrong = 0;
+    for (std::size_t i = 0; i < dst.size(); ++i) {
+        const long at = long(i) - offset;
+        const long y = at >= 0 ? at / dstPitch : -1, column = at >= 0 ? at % dstPitch : -1;
+        unsigned char want = 0xEE;
+        if (y >= 0 && y < height * factor && column < rowBytes) {
+            const long x = column / bytes / factor, byte = column % bytes;
+            want = src[std::size_t(y / factor) * srcPitch + std::size_t(x) * bytes + byte];
+        }
+        if (dst[i] != want && wrong++ < 3) ADD_FAILURE() << "byte " << i << " of the destination";
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(ScaleFrame, EveryLayoutAndFactorByteForByte) {
+    for (int bytes : {2, 3, 4})
+        for (int factor = 1; factor <= 5; ++factor) checkScale(37, 5, bytes, factor, 0);
+}
+
+// Odd widths leave partial vector stores at the ends of rows; destinations
+// at every offset within a vector's alignment start them mid-vector.
+TEST(ScaleFrame, RowEndsAndUnalignedDestinations) {
+    for (int width : {1, 2, 3, 7, 640})
+        for (int offset : {0, 1, 3, 8, 15}) {
+            checkScale(width, 2, 3, 2, offset);
+            checkScale(width, 2, 4, 3, offset);
+            checkScale(width, 2, 2, 4, offset);
+        }
+}
+
+} // namespace

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# display_wayland_test.sh -- runs the real kva on SDL's native Wayland driver
+# under a headless sway of its own (1920 x 1080, software rendering): grim's
+# screenshot must be the background enlarged twice, centred on black, and
+# Escape (typed through a virtual keyboard) must end kva with status 0.
+# Exits 77 (skipped) when sway, grim or wtype is missing or sway cannot start.
+#   display_wayland_test.sh KVA HELPER
+set -euo pipefail
+
+kva=$(realpath "$1") helper=$(realpath "$2")
+source "$(dirname "$0")/xvfb.sh"
+fail_logs="$work/kva.out $work/kva.err $work/sway.log"
+# SDL's Wayland driver and the GL driver behind its texture leave allocations
+# at exit that the leak checker reports from libraries it cannot name; the
+# X and dummy-driver tests check kva's own leaks.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+
+skip() {
+    echo "SKIPPED: $*"
+    exit 77
+}
+for tool in sway grim wtype setpriv; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+
+# sway refuses to run as root: then it, and every client, runs as nobody in
+# a work folder that nobody owns.
+user=()
+if [ "$(id -u)" -eq 0 ]; then
+    chmod 755 "$work"
+    user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+mkdir -m 700 "$work/runtime"
+printf 'output HEADLESS-1 mode 1920x1080\n' >"$work/sway.cfg"
+cp "$kva" "$work/kva"
+"$helper" pictures "$work" 640 480 || fail "cannot write the test pictures"
+[ "$(id -u)" -eq 0 ] && chown -R 65534:65534 "$work"
+session=(env -u DISPLAY -u WAYLAND_DISPLAY HOME="$work" XDG_RUNTIME_DIR="$work/runtime")
+
+"${user[@]}" "${session[@]}" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
+    WLR_RENDERER=pixman sway -c "$work/sway.cfg" >"$work/sway.log" 2>&1 &
+xvfb_pid=$! # stopped by the shared cleanup
+socket=''
+for ((i = 0; i < 50; i++)); do
+    socket=$(cd "$work/runtime" && ls wayland-[0-9] 2>/dev/null | head -n 1) || true
+    [ -n "$socket" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || skip "sway did not start: $(tail -n 1 "$work/sway.log")"
+    sleep 0.1
+done
+[ -n "$socket" ] || skip "sway offered no Wayland socket within 5 s"
+client=("${user[@]}" "${session[@]}" WAYLAND_DISPLAY="$socket")
+
+(cd "$work" && exec "${client[@]}" SDL_VIDEODRIVER=wayland SDL_AUDIODRIVER=dummy ./kva) \
+    >"$work/kva.out" 2>"$work/kva.err" &
+kva_pid=$!
+
+sleep 2.5
+checked=''
+for attempt in 1 2 3 4 5 6; do
+    kill -0 "$kva_pid" 2>/dev/null || fail "kva ended early"
+    "${client[@]}" grim "$work/shot.png" || fail "grim failed"
+    if "$helper" checkpng "$work/shot.png" 640 480 2 >"$work/check.txt" 2>&1; then
+        checked=yes
+        break
+    fi
+    sleep 0.5
+done
+cat "$work/check.txt"
+[ -n "$checked" ] || fail "the screenshot does not hold the expected pixels"
+
+# The virtual keyboard first appears to kva, then types: a key sent at once
+# would reach no keyboard of kva's yet.
+"${client[@]}" wtype -s 500 -k Escape || fail "wtype failed"
+wait_for_end 50 || fail "kva still running five seconds after Escape"
+[ "$status" -eq 0 ] || fail "exit status $status after Escape, expected 0"
+[ ! -s "$work/kva.err" ] || fail "unexpected standard error"
+echo "ok: the frame filled the Wayland output twice enlarged; Escape ended kva with status 0"
