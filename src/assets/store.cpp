@@ -1,6 +1,8 @@
 // store.cpp -- the asset store: plain files, data/ and one zip archive (minizip).
 #include "assets/store.h"
 
+#include "assets/lookup.h"
+
 #include <unzip.h>
 
 #include <fcntl.h>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace assets {
 namespace {
@@ -29,6 +32,7 @@ struct State {
     unzFile archive = nullptr;
     std::int32_t archiveOpen = 0;
     std::uint64_t archiveBytes = 0; // size of the archive file, bounds entry sizes
+    std::size_t archiveFolder = 0;  // the search folder the archive was found in
     Allocator allocator = systemAllocate;
 };
 State state;
@@ -49,11 +53,10 @@ std::FILE* openRegular(const char* path) {
     return file;
 }
 
-std::FILE* openPlainFile(const char* name) {
-    if (std::FILE* file = openRegular(name)) return file;
-    char path[sizeof "data/" + kMaxNameLength];
-    std::snprintf(path, sizeof path, "data/%s", name);
-    return openRegular(path);
+// The plain file, then the one under data/, in one search folder.
+std::FILE* openPlainFile(const std::string& folder, const char* name) {
+    if (std::FILE* file = openRegular(pathIn(folder, name).c_str())) return file;
+    return openRegular(pathIn(folder, std::string("data/") + name).c_str());
 }
 
 std::int64_t fileLength(std::FILE* file) {
@@ -116,11 +119,8 @@ std::uint64_t archiveFileBytes(const char* fileName) {
     return std::uint64_t(info.st_size);
 }
 
-} // namespace
-
-std::int32_t openArchive(const char* fileName) {
-    closeArchive(); // a second open replaces the first instead of leaking it
-    if (!fileName) return 0;
+// Opens one archive file; 1 on success.
+std::int32_t openArchiveFile(const char* fileName) {
     const std::uint64_t bytes = archiveFileBytes(fileName);
     if (bytes == 0) return 0;
     state.archive = unzOpen(fileName);
@@ -130,11 +130,38 @@ std::int32_t openArchive(const char* fileName) {
     return 1;
 }
 
+// Looks the name up in the archive if it belongs to this search folder.
+bool loadFromArchive(std::size_t folder, const char* name, FileBlob& blob) {
+    if (!state.archiveOpen || folder != state.archiveFolder) return false;
+    if (unzLocateFile(state.archive, name, 2) != UNZ_OK) return false;
+    readCurrentEntry(blob);
+    return true;
+}
+
+} // namespace
+
+// An absolute name is opened as it is; a relative one in each search folder
+// in turn, and the first that opens is the archive.
+std::int32_t openArchive(const char* fileName) {
+    closeArchive(); // a second open replaces the first instead of leaking it
+    resetLoadCount();
+    if (!fileName) return 0;
+    if (fileName[0] == '/') return openArchiveFile(fileName);
+    const std::vector<std::string>& folders = searchFolders();
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (!openArchiveFile(pathIn(folders[i], fileName).c_str())) continue;
+        state.archiveFolder = i;
+        return 1;
+    }
+    return 0;
+}
+
 void closeArchive() {
     if (state.archive) unzClose(state.archive);
     state.archive = nullptr;
     state.archiveOpen = 0;
     state.archiveBytes = 0;
+    state.archiveFolder = 0;
 }
 
 FileBlob loadFile(const char* name) {
@@ -143,17 +170,23 @@ FileBlob loadFile(const char* name) {
     std::strncpy(blob.name, name, kMaxNameLength);
     if (std::strlen(name) > kMaxNameLength) return blob; // refused: name does not fit
 
-    if (std::FILE* file = openPlainFile(name)) {
-        readPlainFile(file, blob);
-        std::fclose(file);
-        return blob;
+    // Each search folder in turn: plain file, data/, then the archive if it
+    // was found there. The message is the archive's: no other place reports.
+    const std::vector<std::string>& folders = searchFolders();
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (std::FILE* file = openPlainFile(folders[i], name)) {
+            readPlainFile(file, blob);
+            std::fclose(file);
+            noteLoad(true);
+            return blob;
+        }
+        if (loadFromArchive(i, name, blob)) {
+            noteLoad(true);
+            return blob;
+        }
     }
-    if (!state.archiveOpen) return blob;
-    if (unzLocateFile(state.archive, name, 2) != UNZ_OK) {
-        std::printf("\nFile %s not found!\n", name);
-        return blob;
-    }
-    readCurrentEntry(blob);
+    noteLoad(false);
+    if (state.archiveOpen) std::printf("\nFile %s not found!\n", name);
     return blob;
 }
 

@@ -1,5 +1,5 @@
 // store.h -- the asset store: a named file, found as a plain file, under
-// data/ or in the zip archive, held whole in memory.
+// data/ or in the zip archive of a search folder (lookup.h), held whole in memory.
 #pragma once
 
 #include <cstddef>
@@ -17,13 +17,17 @@ struct FileBlob {
 };
 
 // Opens the zip archive searched after the plain files. 1 on success, else 0.
+// A relative name is tried in each search folder in order and the first that
+// opens is used; it is searched right after that folder's plain files. An
+// absolute name belongs to the first folder. Starts a new count of loads.
 // The archive stays open until closeArchive (the show never closes it).
 std::int32_t openArchive(const char* fileName);
 
 // Closes the archive; later loads find plain files only.
 void closeArchive();
 
-// The working directory, then data/, then the archive. A name found nowhere,
+// In each search folder: the plain file, then data/, then the archive if it
+// was found in that folder. A name found nowhere,
 // longer than 31 characters, or whose file cannot be read whole gives the
 // empty blob. Only a name missing from an open archive prints a message.
 FileBlob loadFile(const char* name);

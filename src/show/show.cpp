@@ -1,6 +1,7 @@
 // show.cpp -- the cue tables, the per-frame step and the entry function.
 #include "show/show.h"
 
+#include "assets/lookup.h"
 #include "assets/png.h"
 #include "assets/store.h"
 #include "canvas/blit.h"
@@ -133,6 +134,7 @@ int runShow() {
     for (int i = 0; i < 11; ++i) images[i] = loadPicture(kPictureNames[i]);
     const Pictures pictures = picturesFromLoadOrder(images);
     music::open(assets::loadFile(kSongName));
+    assets::reportNothingFound("kva", kArchiveName);
 
     FrameClock clock;
     startClock(clock);

@@ -2,6 +2,8 @@
 // progress on a terminal, and a clean stop on Ctrl+C.
 #include "export/export.h"
 
+#include "assets/lookup.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -87,6 +89,15 @@ std::string publish(const std::string& partial, const std::string& output) {
     return reason;
 }
 
+// Loads the pictures and the song; false, with the places searched named on
+// standard error, when not one of them was found: that would be a blank video.
+bool loadFoundAssets(ShowAssets& a) {
+    loadShowAssets(a);
+    if (!assets::reportNothingFound("kva-export", show::kArchiveName)) return true;
+    releaseShowAssets(a);
+    return false;
+}
+
 int stopped() {
     std::fputs("kva-export: stopped; nothing written\n", stderr);
     return kExitStopped;
@@ -100,7 +111,10 @@ int runStill(const Options& o) {
     if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
 
     ShowAssets a;
-    loadShowAssets(a);
+    if (!loadFoundAssets(a)) {
+        std::remove(partial.c_str());
+        return kExitFailed;
+    }
     canvas::Image target = canvas::createImage(show::kWidth, show::kHeight);
     composeStill(a.pictures, stillSteps(o.stillSeconds), target);
     if (!stopRequested()) reason = writePng(partial, target, o.scale, false);
@@ -209,7 +223,10 @@ int runVideo(const Options& o) {
     if (!reason.empty()) return fail("cannot write " + o.output + ": " + reason);
 
     ShowAssets a;
-    loadShowAssets(a);
+    if (!loadFoundAssets(a)) {
+        std::remove(job.partial.c_str());
+        return kExitFailed;
+    }
     int status = encodeVideo(job, a, ffmpeg);
     releaseShowAssets(a);
     if (status != 0) {
