@@ -35,20 +35,23 @@ if(KVA_PACK)
 endif()
 
 # make deb: kva_<version>_amd64.deb, its library dependencies computed by
-# dpkg-shlibdeps; ffmpeg only for kva-export's videos.
+# dpkg-shlibdeps; ffmpeg only for kva-export's videos, the fonts only for
+# kva-makepack.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kva)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "KVA developers <kva@localhost>")
+set(CPACK_PACKAGE_CONTACT "KVA developers <kva@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "self-running fullscreen music-video show")
-set(CPACK_PACKAGE_DESCRIPTION "A moose dances to a synthesized folk-dance tune under a sunset for \
-192 seconds, with scrolling lyric banners, every frame composed in software. kva-export renders \
-the show as a video file; kva-makepack draws and composes its pictures and song.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "A moose dances to a synthesized folk-dance tune under a sunset for 192\n"
+  "seconds, with scrolling lyric banners, every frame composed in software.\n"
+  "kva-export renders the show as a video file; kva-makepack draws and\n"
+  "composes its pictures and song.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ffmpeg)
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 include(CPack)
