@@ -34,6 +34,11 @@ grep -q '^Usage: kva' "$work/help.out" || fail "kva --help printed no usage"
 "$prefix/bin/kva-makepack" --help >"$work/makepack.out" 2>"$work/makepack.err" ||
     fail "kva-makepack --help failed"
 [ -s "$work/makepack.out" ] && [ ! -s "$work/makepack.err" ] || fail "kva-makepack --help not on standard output"
+status=0
+"$prefix/bin/kva-makepack" --icon "$work/no/such/kva.png" 2>"$work/makepack.err" || status=$?
+[ "$status" -eq 1 ] || fail "kva-makepack into a missing folder exited $status, not 1"
+grep -q "cannot write $work/no/such/kva.png: No such file or directory" "$work/makepack.err" ||
+    fail "kva-makepack did not say why it could not write"
 
 # An unrelated folder with nothing of the show's in it, and a home of its own.
 mkdir "$work/elsewhere" "$work/home"
