@@ -364,7 +364,9 @@ TEST(ExportProgram, HelpVersionAndErrors) {
     EXPECT_EQ(r.err, "kva-export: cannot write .: Is a directory\n");
 
     // A container ffmpeg does not know: the export fails and the file that
-    // was there is left as it was, with no partial file beside it.
+    // was there is left as it was, with no partial file beside it. (With no
+    // pictures found it would stop before ffmpeg.)
+    writeTestPack();
     ASSERT_TRUE(testassets::writeFile("keep.nosuchformat", {'o', 'l', 'd'}));
     r = runProgram("--fps 1 -o keep.nosuchformat");
     EXPECT_EQ(r.status, 1);
