@@ -5,44 +5,68 @@ BUILD   := build
 ASAN    := build-asan
 TSAN    := build-tsan
 CMAKE_FLAGS := -DKVA_WERROR=$(WERROR)
+PREFIX  ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all deps configure build pack run test test-normal test-asan test-tsan bench fuzz video format clean
+.PHONY: all deps deps-run deps-deb configure configure-run build pack run test test-normal \
+	test-asan test-tsan bench fuzz video install deb format clean
 
 all: build
 
+# Every package (tests, benchmarks, fuzzers); make run and make install need
+# only those that build and run the show.
 deps:
-	@./scripts/install-deps.sh
+	@./scripts/install-deps.sh all
+
+deps-run:
+	@./scripts/install-deps.sh run
+
+deps-deb:
+	@./scripts/install-deps.sh deb
 
 configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+
+configure-run: deps-run
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory
 
-# The default asset pack, made once into the build folder and again only
-# when the pack maker changes.
-PACK := $(BUILD)/pr0n.rar
-
-$(PACK): build
-	@if [ ! -f $@ ] || [ $(BUILD)/tools/kva-makepack -nt $@ ]; then \
-		echo "making the asset pack $@"; \
-		$(BUILD)/tools/kva-makepack $@.tmp && mv $@.tmp $@; fi
-
-pack: $(PACK)
+# The programs and the default asset pack, made into the build folder (the
+# pack again only when the pack maker changes); kva finds the pack beside it.
+pack: configure-run
+	@cmake --build $(BUILD) -j $(JOBS) --target kva kva_pack -- --no-print-directory
 
 run: pack
-	cd $(BUILD) && ./kva
+	$(BUILD)/kva
 
-video: pack
-	cd $(BUILD) && ./kva-export -o kva.mp4
+video: configure-run
+	@cmake --build $(BUILD) -j $(JOBS) --target kva-export kva_pack -- --no-print-directory
+	$(BUILD)/kva-export -o $(BUILD)/kva.mp4
+
+# PREFIX (default /usr/local) and DESTDIR as usual.
+install: configure-run
+	@cmake --build $(BUILD) -j $(JOBS) --target kva kva-export kva-makepack kva_pack kva_docs \
+		-- --no-print-directory
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# build/kva_<version>_amd64.deb, installing into /usr.
+deb: deps-deb
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target kva kva-export kva-makepack kva_pack kva_docs \
+		-- --no-print-directory
+	cd $(BUILD) && cpack -G DEB >/dev/null && ls kva_*_amd64.deb
 
 test: test-normal test-asan test-tsan
 
 test-normal: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The sanitizer build leaves the pack out: the normal build's tests cover it.
 test-asan: deps
-	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVA_SANITIZE=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVA_SANITIZE=ON -DKVA_PACK=OFF \
+		$(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(ASAN) -j $(JOBS) -- --no-print-directory
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)

@@ -1,20 +1,34 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, tests, benchmarks and tools need.
-# Idempotent: checks each package first and installs only what is missing.
+# Installs the Debian packages a make target needs. Idempotent: checks each
+# package first and installs only what is missing.
+#   install-deps.sh run    building and running the show and the pack maker
+#   install-deps.sh deb    that, and making the Debian package
+#   install-deps.sh [all]  everything: tests, benchmarks, fuzzers, tools
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config clang-format
-  libgtest-dev libgmock-dev libbenchmark-dev
+run_packages=(
+  build-essential cmake pkg-config
   libsdl2-dev libpng-dev zlib1g-dev libminizip-dev
   libmpg123-dev libopenmpt-dev libsoxr-dev
-  libyuv-dev libpixman-1-dev
   libmp3lame-dev libfreetype-dev fonts-dejavu-core
+)
+deb_packages=(dpkg-dev file lintian desktop-file-utils)
+test_packages=(
+  clang-format
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libyuv-dev libpixman-1-dev
   clang-14 libclang-rt-14-dev
   xvfb x11-apps x11-utils xdotool imagemagick libx11-dev x11-xserver-utils
   sway grim wtype
   sox ffmpeg
 )
+
+case "${1:-all}" in
+  run) packages=("${run_packages[@]}") ;;
+  deb) packages=("${run_packages[@]}" "${deb_packages[@]}") ;;
+  all) packages=("${run_packages[@]}" "${deb_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [run|deb|all]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,8 @@
 // store.cpp -- the asset store: plain files, data/ and one zip archive (minizip).
 #include "assets/store.h"
 
+#include "assets/lookup.h"
+
 #include <unzip.h>
 
 #include <fcntl.h>
@@ -45,6 +47,7 @@ struct State {
     std::uint64_t archiveBytes = 0; // size of the archive file, bounds entry sizes
     EntryIndex exactNames;
     EntryIndex foldedNames;
+    std::size_t archiveFolder = 0; // the search folder the archive was found in
     Allocator allocator = systemAllocate;
     ProgressHook progress = nullptr;
 };
@@ -66,11 +69,10 @@ std::FILE* openRegular(const char* path) {
     return file;
 }
 
-std::FILE* openPlainFile(const char* name) {
-    if (std::FILE* file = openRegular(name)) return file;
-    char path[sizeof "data/" + kMaxNameLength];
-    std::snprintf(path, sizeof path, "data/%s", name);
-    return openRegular(path);
+// The plain file, then the one under data/, in one search folder.
+std::FILE* openPlainFile(const std::string& folder, const char* name) {
+    if (std::FILE* file = openRegular(pathIn(folder, name).c_str())) return file;
+    return openRegular(pathIn(folder, std::string("data/") + name).c_str());
 }
 
 std::int64_t fileLength(std::FILE* file) {
@@ -244,11 +246,8 @@ bool countUsable(const char* fileName) {
     return unusable(fileName, why);
 }
 
-} // namespace
-
-std::int32_t openArchive(const char* fileName) {
-    closeArchive(); // a second open replaces the first instead of leaking it
-    if (!fileName) return 0;
+// Opens and indexes one archive file; 1 on success.
+std::int32_t openArchiveFile(const char* fileName) {
     std::uint64_t bytes = 0;
     if (!archiveFileBytes(fileName, bytes)) return 0;
     state.archive = unzOpen(fileName);
@@ -266,6 +265,32 @@ std::int32_t openArchive(const char* fileName) {
     return 1;
 }
 
+// Looks the name up in the archive if it belongs to this search folder.
+bool loadFromArchive(std::size_t folder, const char* name, FileBlob& blob, std::int64_t maxBytes) {
+    if (!state.archiveOpen || folder != state.archiveFolder) return false;
+    if (!locateEntry(name)) return false;
+    readCurrentEntry(blob, maxBytes);
+    return true;
+}
+
+} // namespace
+
+// An absolute name is opened as it is; a relative one in each search folder
+// in turn, and the first that opens is the archive.
+std::int32_t openArchive(const char* fileName) {
+    closeArchive(); // a second open replaces the first instead of leaking it
+    resetLoadCount();
+    if (!fileName) return 0;
+    if (fileName[0] == '/') return openArchiveFile(fileName);
+    const std::vector<std::string>& folders = searchFolders();
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (!openArchiveFile(pathIn(folders[i], fileName).c_str())) continue;
+        state.archiveFolder = i;
+        return 1;
+    }
+    return 0;
+}
+
 void closeArchive() {
     if (state.archive) unzClose(state.archive);
     state.archive = nullptr;
@@ -273,6 +298,7 @@ void closeArchive() {
     state.archiveBytes = 0;
     EntryIndex().swap(state.exactNames);
     EntryIndex().swap(state.foldedNames);
+    state.archiveFolder = 0;
 }
 
 FileBlob loadFile(const char* name, std::int64_t maxBytes) {
@@ -281,17 +307,23 @@ FileBlob loadFile(const char* name, std::int64_t maxBytes) {
     std::strncpy(blob.name, name, kMaxNameLength);
     if (std::strlen(name) > kMaxNameLength) return blob; // refused: name does not fit
 
-    if (std::FILE* file = openPlainFile(name)) {
-        readPlainFile(file, blob, maxBytes);
-        std::fclose(file);
-        return blob;
+    // Each search folder in turn: plain file, data/, then the archive if it
+    // was found there. The message is the archive's: no other place reports.
+    const std::vector<std::string>& folders = searchFolders();
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (std::FILE* file = openPlainFile(folders[i], name)) {
+            readPlainFile(file, blob, maxBytes);
+            std::fclose(file);
+            noteLoad(true);
+            return blob;
+        }
+        if (loadFromArchive(i, name, blob, maxBytes)) {
+            noteLoad(true);
+            return blob;
+        }
     }
-    if (!state.archiveOpen) return blob;
-    if (!locateEntry(name)) {
-        std::printf("\nFile %s not found!\n", name);
-        return blob;
-    }
-    readCurrentEntry(blob, maxBytes);
+    noteLoad(false);
+    if (state.archiveOpen) std::printf("\nFile %s not found!\n", name);
     return blob;
 }
 

@@ -1,5 +1,5 @@
 // store.h -- the asset store: a named file, found as a plain file, under
-// data/ or in the zip archive, held whole in memory.
+// data/ or in the zip archive of a search folder (lookup.h), held whole in memory.
 #pragma once
 
 #include <cstddef>
@@ -33,17 +33,22 @@ struct FileBlob {
 };
 
 // Opens the zip archive searched after the plain files and indexes its
-// entries. 1 on success, else 0. A missing archive is silent; one that exists
-// but cannot be used (not a zip archive, damaged, more entries than
-// kMaxArchiveEntries) gets one line on standard error saying why.
+// entries. 1 on success, else 0. A relative name is tried in each search
+// folder in order and the first that opens is used; it is searched right
+// after that folder's plain files. An absolute name belongs to the first
+// folder. Starts a new count of loads. A missing archive is silent; one that
+// exists but cannot be used (not a zip archive, damaged, more entries than
+// kMaxArchiveEntries) gets one line on standard error saying why, and the
+// search goes on in the next folder.
 std::int32_t openArchive(const char* fileName);
 
 // Closes the archive; later loads find plain files only.
 void closeArchive();
 
-// The working directory, then data/, then the archive. A name found nowhere,
+// In each search folder: the plain file, then data/, then the archive if it
+// was found in that folder. A name found nowhere,
 // longer than 31 characters, or whose file cannot be read whole gives the
-// empty blob. A name missing from an open archive prints "File ... not
+// empty blob. A name found nowhere while an archive is open prints "File ... not
 // found!"; a file or entry larger than maxBytes is neither read nor inflated,
 // and one line on standard error says so. In the archive an entry named
 // exactly as asked wins over one that matches only regardless of case.

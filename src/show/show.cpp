@@ -1,6 +1,7 @@
 // show.cpp -- the cue tables, the per-frame step and the entry function.
 #include "show/show.h"
 
+#include "assets/lookup.h"
 #include "assets/png.h"
 #include "assets/store.h"
 #include "canvas/blit.h"

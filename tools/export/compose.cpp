@@ -2,6 +2,7 @@
 // upscale, and frames written as PNG.
 #include "export/export.h"
 
+#include "assets/png.h"
 #include "assets/store.h"
 
 #include <png.h>
@@ -16,9 +17,10 @@ namespace exporter {
 
 void loadShowAssets(ShowAssets& a) {
     assets::openArchive(show::kArchiveName);
-    for (int i = 0; i < 11; ++i) a.loaded[i] = show::loadPicture(show::kPictureNames[i]);
+    assets::loadPictures(show::kPictureNames, a.loaded, 11);
     a.pictures = show::picturesFromLoadOrder(a.loaded);
-    a.song = assets::loadFile(show::kSongName);
+    a.song = assets::loadFile(show::kSongName, assets::kMaxSongBytes);
+    assets::closeArchive();
 }
 
 void releaseShowAssets(ShowAssets& a) {

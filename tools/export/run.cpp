@@ -2,6 +2,8 @@
 // progress on a terminal, and a clean stop on Ctrl+C.
 #include "export/export.h"
 
+#include "assets/lookup.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -72,6 +74,15 @@ int cannotWrite(const std::string& typed, const std::string& reason) {
     return fail("cannot write " + typed + ": " + reason);
 }
 
+// Loads the pictures and the song; false, with the places searched named on
+// standard error, when not one of them was found: that would be a blank video.
+bool loadFoundAssets(ShowAssets& a) {
+    loadShowAssets(a);
+    if (!assets::reportNothingFound("kva-export", show::kArchiveName)) return true;
+    releaseShowAssets(a);
+    return false;
+}
+
 int stopped() {
     std::fputs("kva-export: stopped; nothing written\n", stderr);
     return kExitStopped;
@@ -129,7 +140,10 @@ int runStill(const Options& o) {
     if (!reason.empty()) return cannotWrite(o.output, reason);
 
     ShowAssets a;
-    loadShowAssets(a);
+    if (!loadFoundAssets(a)) {
+        abandonOutput(target);
+        return kExitFailed;
+    }
     canvas::Image frame = canvas::createImage(show::kWidth, show::kHeight);
     composeStill(a.pictures, stillSteps(o.stillSeconds), frame);
     Placed placed(o);
@@ -200,7 +214,10 @@ int runFrames(const Options& o) {
     if (o.sound && !prepare(wavName, wavName, o.noClobber, wav, status)) return status;
 
     ShowAssets a;
-    loadShowAssets(a);
+    if (!loadFoundAssets(a)) {
+        if (o.sound) abandonOutput(wav);
+        return kExitFailed;
+    }
     const FramePlan plan = planFrames(o, a.song);
     Placed placed(o);
     Progress progress;
@@ -392,7 +409,10 @@ int runVideo(Options o) {
     settings.outputFd = job.target.fd;
 
     ShowAssets a;
-    loadShowAssets(a);
+    if (!loadFoundAssets(a)) {
+        abandonOutput(job.target);
+        return kExitFailed;
+    }
     const int status = encodeVideo(job, a, settings);
     releaseShowAssets(a);
     if (status != 0) {

@@ -1,6 +1,7 @@
 // main.cpp -- kva-makepack: draws, composes and writes the default asset pack.
 #include "makepack/makepack.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,32 +12,47 @@ struct Options {
     std::string archive; // empty: none
     std::string filesDir;
     std::string module;
+    std::string icon;
     bool ok = true;
+    bool help = false;
 };
 
-void usage() {
-    std::fprintf(stderr,
-                 "usage: kva-makepack [ARCHIVE] [--files DIR] [--module FILE]\n"
-                 "  ARCHIVE        the zip archive to write (default pr0n.rar when nothing\n"
-                 "                 else is asked for)\n"
-                 "  --files DIR    also write the pictures and elg.mp3 as plain files\n"
-                 "  --module FILE  write the tune as a four-channel tracker module\n");
+constexpr const char* kUsage =
+    "usage: kva-makepack [ARCHIVE] [--files DIR] [--module FILE] [--icon FILE]\n"
+    "Draws and composes the KVA show's pictures and song and writes them.\n"
+    "  ARCHIVE        the zip archive to write (default pr0n.rar when nothing\n"
+    "                 else is asked for)\n"
+    "  --files DIR    also write the pictures and elg.mp3 as plain files\n"
+    "  --module FILE  write the tune as a four-channel tracker module\n"
+    "  --icon FILE    write the menu icon, a 256 x 256 PNG\n"
+    "  --help         show this text\n";
+
+// Names the file and the system's reason; errno is cleared before each write.
+bool cannotWrite(const std::string& path) {
+    const char* reason = errno ? std::strerror(errno) : "write failed";
+    std::fprintf(stderr, "kva-makepack: cannot write %s: %s\n", path.c_str(), reason);
+    return false;
 }
 
 Options parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         bool hasValue = i + 1 < argc;
-        if (!std::strcmp(argv[i], "--files") && hasValue)
+        if (!std::strcmp(argv[i], "--help"))
+            o.help = true;
+        else if (!std::strcmp(argv[i], "--files") && hasValue)
             o.filesDir = argv[++i];
         else if (!std::strcmp(argv[i], "--module") && hasValue)
             o.module = argv[++i];
+        else if (!std::strcmp(argv[i], "--icon") && hasValue)
+            o.icon = argv[++i];
         else if (argv[i][0] != '-' && o.archive.empty())
             o.archive = argv[i];
         else
             o.ok = false;
     }
-    if (o.archive.empty() && o.filesDir.empty() && o.module.empty()) o.archive = "pr0n.rar";
+    if (o.archive.empty() && o.filesDir.empty() && o.module.empty() && o.icon.empty())
+        o.archive = "pr0n.rar";
     return o;
 }
 
@@ -49,10 +65,10 @@ bool writeAll(const Options& o) {
                      kFontDirectory);
         return false;
     }
-    if (!o.module.empty() && !writeFile(o.module, makeModule())) {
-        std::fprintf(stderr, "kva-makepack: cannot write %s\n", o.module.c_str());
-        return false;
-    }
+    errno = 0;
+    if (!o.module.empty() && !writeFile(o.module, makeModule())) return cannotWrite(o.module);
+    if (!o.icon.empty() && !writeFile(o.icon, encodePng(drawIcon(), PngKind::Rgba8)))
+        return cannotWrite(o.icon);
     if (o.archive.empty() && o.filesDir.empty()) return true;
     std::vector<PackFile> pack = makePack();
     if (pack.back().bytes.empty()) {
@@ -60,16 +76,10 @@ bool writeAll(const Options& o) {
         return false;
     }
     for (const PackFile& f : pack) {
-        if (!o.filesDir.empty() && !writeFile(o.filesDir + "/" + f.name, f.bytes)) {
-            std::fprintf(stderr, "kva-makepack: cannot write %s/%s\n", o.filesDir.c_str(),
-                         f.name.c_str());
-            return false;
-        }
+        if (!o.filesDir.empty() && !writeFile(o.filesDir + "/" + f.name, f.bytes))
+            return cannotWrite(o.filesDir + "/" + f.name);
     }
-    if (!o.archive.empty() && !writeZip(o.archive, pack)) {
-        std::fprintf(stderr, "kva-makepack: cannot write %s\n", o.archive.c_str());
-        return false;
-    }
+    if (!o.archive.empty() && !writeZip(o.archive, pack)) return cannotWrite(o.archive);
     return true;
 }
 
@@ -77,8 +87,12 @@ bool writeAll(const Options& o) {
 
 int main(int argc, char** argv) {
     Options o = parse(argc, argv);
+    if (o.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (!o.ok) {
-        usage();
+        std::fputs(kUsage, stderr);
         return 2;
     }
     return writeAll(o) ? 0 : 1;

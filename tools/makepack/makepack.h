@@ -34,6 +34,8 @@ struct Lyric {
     const char* text;
 };
 const std::vector<Lyric>& lyrics();
+// The menu icon: the moose's head on a round sunset, 256 x 256, alpha.
+Raster drawIcon();
 Raster drawLyric(const char* text);
 
 // The eleven PNG files, in the order the show loads them.

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# install_test.sh -- cmake --install into a temporary prefix, then the
+# installed programs run from an unrelated folder: kva on an Xvfb screen of
+# its own shows the pack's sunset at 3 s, kva-export --still 3 writes the same
+# frame; --help answers with no display; and copies that find nothing name
+# the places they searched (kva-export failing, kva running on).
+#   install_test.sh BUILD-DIR FRAME-CHECK DISPLAY-NUMBER
+set -euo pipefail
+
+build=$(realpath "$1") check=$(realpath "$2") number=$3
+source "$(dirname "$0")/x11/xvfb.sh"
+fail_logs="$fail_logs $work/install.log $work/check.txt $work/export.err"
+prefix=$work/prefix
+
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || fail "cmake --install failed"
+for f in bin/kva bin/kva-export bin/kva-makepack share/kva/pr0n.rar \
+    share/man/man6/kva.6.gz share/man/man1/kva-export.1.gz share/man/man1/kva-makepack.1.gz \
+    share/applications/kva.desktop share/icons/hicolor/256x256/apps/kva.png \
+    share/doc/kva/copyright; do
+    [ -s "$prefix/$f" ] || fail "not installed: $f"
+done
+size=$(identify -format '%wx%h' "$prefix/share/icons/hicolor/256x256/apps/kva.png")
+[ "$size" = 256x256 ] || fail "the icon is $size"
+if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$prefix/share/applications/kva.desktop" || fail "invalid menu entry"
+fi
+
+# Information only, and no display needed for it.
+env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$prefix/bin/kva" --help >"$work/help.out" ||
+    fail "kva --help failed"
+grep -q '^Usage: kva' "$work/help.out" || fail "kva --help printed no usage"
+[ "$(env -u DISPLAY "$prefix/bin/kva" --version)" = "kva $(cat "$build/version.txt")" ] ||
+    fail "kva --version does not give the version"
+"$prefix/bin/kva-makepack" --help >"$work/makepack.out" 2>"$work/makepack.err" ||
+    fail "kva-makepack --help failed"
+[ -s "$work/makepack.out" ] && [ ! -s "$work/makepack.err" ] || fail "kva-makepack --help not on standard output"
+status=0
+"$prefix/bin/kva-makepack" --icon "$work/no/such/kva.png" 2>"$work/makepack.err" || status=$?
+[ "$status" -eq 1 ] || fail "kva-makepack into a missing folder exited $status, not 1"
+grep -q "cannot write $work/no/such/kva.png: No such file or directory" "$work/makepack.err" ||
+    fail "kva-makepack did not say why it could not write"
+
+# An unrelated folder with nothing of the show's in it, and a home of its own.
+mkdir "$work/elsewhere" "$work/home"
+cd "$work/elsewhere"
+export HOME=$work/home
+unset XDG_DATA_HOME
+
+"$prefix/bin/kva-export" --still 3 -o "$work/still.png" >/dev/null 2>"$work/export.err" ||
+    fail "the installed kva-export failed"
+"$check" "$prefix/share/kva/pr0n.rar" solnedgang.png "$work/still.png" >"$work/check.txt" ||
+    fail "kva-export's still at 3 s is not the sunset"
+
+start_xvfb "$number" 640x480x24
+env -u SDL_VIDEODRIVER SDL_AUDIODRIVER=dummy "$prefix/bin/kva" >"$work/kva.out" 2>"$work/kva.err" &
+kva_pid=$!
+if ! timeout 20 xdotool search --sync --name '^KVA$' >/dev/null; then
+    kill -0 "$kva_pid" 2>/dev/null || fail "kva ended before its window showed"
+    fail "no KVA window"
+fi
+# The lyrics come in at 7 s: at 3 s the frame is the sunset alone.
+sleep 3
+matched=''
+for attempt in 1 2 3; do
+    xwd -root -silent | convert xwd:- -alpha off PNG24:"$work/screen.png" || fail "screen grab failed"
+    if "$check" "$prefix/share/kva/pr0n.rar" solnedgang.png "$work/screen.png" >"$work/check.txt"; then
+        matched=yes
+        break
+    fi
+    sleep 0.5
+done
+[ -n "$matched" ] || fail "the installed kva's screen at 3 s is not the sunset"
+xdotool key Escape
+status=0
+wait "$kva_pid" || status=$?
+kva_pid=''
+[ "$status" -eq 0 ] || fail "kva exit status $status after Escape"
+
+# Copies with no pack beside them, run where there is none: nothing found.
+mkdir -p "$work/bare/bin" "$work/empty"
+cp "$prefix/bin/kva" "$prefix/bin/kva-export" "$work/bare/bin/"
+cd "$work/empty"
+status=0
+"$work/bare/bin/kva-export" --still 3 -o x.png >/dev/null 2>"$work/export.err" || status=$?
+[ "$status" -eq 1 ] || fail "kva-export with nothing found exited $status, not 1"
+[ ! -e x.png ] || fail "kva-export wrote a still of nothing"
+grep -q "^kva-export: .*looked in $work/empty, $work/bare/bin, $work/bare/share/kva, $work/home/.local/share/kva" \
+    "$work/export.err" || fail "kva-export did not name the places it searched"
+
+SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy "$work/bare/bin/kva" >"$work/kva.out" 2>"$work/kva.err" &
+kva_pid=$!
+for ((i = 0; i < 100; i++)); do
+    grep -q '^kva: .*looked in' "$work/kva.err" && break
+    sleep 0.1
+done
+grep -q "^kva: .*looked in $work/empty, " "$work/kva.err" || fail "kva did not name the places it searched"
+sleep 0.5
+kill -0 "$kva_pid" 2>/dev/null || fail "kva stopped when nothing was found"
+kill -TERM "$kva_pid"
+status=0
+wait "$kva_pid" || status=$?
+kva_pid=''
+[ "$status" -eq 0 ] || fail "kva exit status $status after SIGTERM"
+echo "ok: installed kva and kva-export show the sunset from an unrelated folder; nothing found is named"
