@@ -8,7 +8,7 @@ set -euo pipefail
 
 run_packages=(
   build-essential cmake pkg-config
-  libsdl2-dev libpng-dev zlib1g-dev libminizip-dev
+  libsdl2-dev libx11-dev libpng-dev zlib1g-dev libminizip-dev
   libmpg123-dev libopenmpt-dev libsoxr-dev
   libmp3lame-dev libfreetype-dev fonts-dejavu-core
 )
@@ -20,6 +20,7 @@ test_packages=(
   clang-14 libclang-rt-14-dev
   xvfb x11-apps x11-utils xdotool imagemagick libx11-dev x11-xserver-utils
   sway grim wtype
+  pulseaudio pulseaudio-utils
   sox ffmpeg
 )
 
