@@ -131,10 +131,17 @@ void widenRow(const unsigned char* src, std::int32_t width, std::int32_t factor,
         return widenRowAny<Bytes>(src, width, factor, dst);
     }
 }
-// Compiled for AVX2 as well, chosen when the processor has it.
-[[gnu::target_clones("avx2", "default"), gnu::flatten]] void
-widen(const unsigned char* src, std::int32_t width, std::int32_t bytesPerPixel, std::int32_t factor,
-      unsigned char* dst) {
+// Compiled for AVX2 as well, chosen when the processor has it. Not under
+// ThreadSanitizer: the clone's resolver runs while the program is relocated,
+// before the sanitizer's runtime is up, and its instrumented code crashes.
+#if defined(__SANITIZE_THREAD__)
+#define KVA_CLONES
+#else
+#define KVA_CLONES [[gnu::target_clones("avx2", "default")]]
+#endif
+KVA_CLONES [[gnu::flatten]] void widen(const unsigned char* src, std::int32_t width,
+                                       std::int32_t bytesPerPixel, std::int32_t factor,
+                                       unsigned char* dst) {
     switch (bytesPerPixel) {
     case 2:
         return widenRow<2>(src, width, factor, dst);
