@@ -57,10 +57,23 @@ void append(std::vector<std::string>& to, const std::vector<std::string>& more) 
     to.insert(to.end(), more.begin(), more.end());
 }
 
-// The frames arrive as BT.709 limited-range 4:2:0 planes; the tags say so.
+// The frames arrive as BT.709 limited-range 4:2:0 planes, each chroma sample
+// the mean of its 2x2 block; the tags say so. Untagged, H.264 means chroma
+// sited on the left column, and a player honouring that shifts every colour
+// edge by half a pixel.
 std::vector<std::string> yuvTags() {
-    return {"-pix_fmt", "yuv420p",          "-color_range", "tv",         "-colorspace",
-            "bt709",    "-color_primaries", "bt709",        "-color_trc", "bt709"};
+    return {"-pix_fmt",
+            "yuv420p",
+            "-color_range",
+            "tv",
+            "-colorspace",
+            "bt709",
+            "-color_primaries",
+            "bt709",
+            "-color_trc",
+            "bt709",
+            "-chroma_sample_location",
+            "center"};
 }
 
 std::vector<std::string> h264(const Options& o) {
