@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -68,6 +69,32 @@ TEST(ScaleFrame, RowEndsAndUnalignedDestinations) {
             checkScale(width, 2, 4, 3, offset);
             checkScale(width, 2, 2, 4, offset);
         }
+}
+
+// The band of rows two frames differ in: a difference in any byte of a row
+// counts, a difference in the padding past rowBytes does not.
+TEST(ChangedRows, SmallestBandHoldingEveryDifference) {
+    const int pitch = 12, rowBytes = 10, height = 6;
+    std::vector<unsigned char> before(pitch * height, 0x55);
+    const auto span = [&](std::vector<unsigned char> now) {
+        const display::RowSpan s =
+            display::changedRows(now.data(), before.data(), pitch, rowBytes, height);
+        return std::make_pair(s.first, s.end);
+    };
+    const auto with = [&](std::initializer_list<int> bytes) {
+        std::vector<unsigned char> now = before;
+        for (int at : bytes) now[std::size_t(at)] ^= 1;
+        return now;
+    };
+    const auto equal = span(before);
+    EXPECT_EQ(equal.first, equal.second);
+    EXPECT_EQ(span(with({0})), std::make_pair(0, 1));
+    EXPECT_EQ(span(with({5 * pitch + rowBytes - 1})), std::make_pair(5, 6)); // last byte used
+    EXPECT_EQ(span(with({2 * pitch + 4})), std::make_pair(2, 3));
+    EXPECT_EQ(span(with({1 * pitch + 9, 4 * pitch})), std::make_pair(1, 5));
+    EXPECT_EQ(span(with({0, 5 * pitch})), std::make_pair(0, 6));
+    const auto padding = span(with({2 * pitch + rowBytes, 3 * pitch + pitch - 1}));
+    EXPECT_EQ(padding.first, padding.second);
 }
 
 } // namespace

@@ -184,6 +184,19 @@ std::int32_t wholeScaleFactor(std::int32_t screenWidth, std::int32_t screenHeigh
     return std::min(screenWidth / width, screenHeight / height);
 }
 
+RowSpan changedRows(const unsigned char* now, const unsigned char* before, std::int32_t pitch,
+                    std::int32_t rowBytes, std::int32_t height) {
+    const auto same = [&](std::int32_t y) {
+        const std::ptrdiff_t at = std::ptrdiff_t(y) * pitch;
+        return std::memcmp(now + at, before + at, std::size_t(rowBytes)) == 0;
+    };
+    RowSpan span;
+    while (span.first < height && same(span.first)) ++span.first;
+    span.end = height;
+    while (span.end > span.first && same(span.end - 1)) --span.end;
+    return span;
+}
+
 void scaleFrame(const unsigned char* src, std::int32_t srcPitch, std::int32_t width,
                 std::int32_t height, std::int32_t bytesPerPixel, std::int32_t factor,
                 unsigned char* dst, std::int32_t dstPitch) {

@@ -20,4 +20,14 @@ void scaleFrame(const unsigned char* src, std::int32_t srcPitch, std::int32_t wi
                 std::int32_t height, std::int32_t bytesPerPixel, std::int32_t factor,
                 unsigned char* dst, std::int32_t dstPitch);
 
+// The rows [first, end) of two frames of height rows (rowBytes used, rows
+// pitch bytes apart) outside which they are equal; first == end when the
+// frames are equal.
+struct RowSpan {
+    std::int32_t first = 0;
+    std::int32_t end = 0;
+};
+RowSpan changedRows(const unsigned char* now, const unsigned char* before, std::int32_t pitch,
+                    std::int32_t rowBytes, std::int32_t height);
+
 } // namespace display

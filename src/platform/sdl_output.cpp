@@ -186,6 +186,7 @@ class SdlOutput final : public display::OutputLayer {
         surface_ = nullptr;
         usable_ = false;
         enlarged_.clear();
+        shown_.clear();
     }
 
     // The physical mode was never changed, so there is nothing to put back.
@@ -201,6 +202,7 @@ class SdlOutput final : public display::OutputLayer {
         surface_ = nullptr;
         usable_ = false;
         enlarged_.clear();
+        shown_.clear();
         pending_.clear();
     }
 
@@ -232,6 +234,7 @@ class SdlOutput final : public display::OutputLayer {
     void translate(const SDL_Event& event, WindowMessage& message);
     void translateWindowEvent(const SDL_WindowEvent& event, WindowMessage& message);
     void waitForRefresh();
+    display::RowSpan enlargeChangedRows();
 
     std::string error_;
     bool videoUp_ = false;
@@ -248,6 +251,7 @@ class SdlOutput final : public display::OutputLayer {
     std::int32_t factor_ = 1;             // each frame pixel is factor_ x factor_ on screen
     SDL_Rect picture_{};                  // where the enlarged frame lies on the surface
     std::vector<unsigned char> enlarged_; // the back buffer when factor_ > 1
+    std::vector<unsigned char> shown_;    // what the surface holds enlarged; empty: unknown
     std::deque<WindowMessage> pending_;
     bool vsync_ = false;       // the driver waits for the refresh itself
     std::uint64_t period_ = 0; // counter ticks per refresh
@@ -357,6 +361,7 @@ void SdlOutput::placeFrame() {
     const std::size_t bytes =
         std::size_t(width_) * std::size_t(height_) * surface_->format->BytesPerPixel;
     enlarged_.assign(factor_ > 1 ? bytes : 0, 0);
+    shown_.clear();
 }
 
 bool SdlOutput::lockBackBuffer(Handle backBuffer, display::LockedSurface& locked) {
@@ -375,25 +380,50 @@ bool SdlOutput::lockBackBuffer(Handle backBuffer, display::LockedSurface& locked
     return true;
 }
 
+// Enlarged, only the rows that differ from the frame the surface already
+// holds are enlarged and sent: where the show stands still (the background
+// between a lyric and the moose) the surface keeps its bytes, and a frame
+// equal to the last sends nothing.
 void SdlOutput::flip(Handle primary) {
     if (primary != kPrimary || !window_) return;
-    if (usable_ && factor_ > 1) {
-        if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return;
-        const int bytesPerPixel = surface_->format->BytesPerPixel;
-        auto* target = static_cast<unsigned char*>(surface_->pixels) +
-                       std::ptrdiff_t(picture_.y) * surface_->pitch +
-                       std::ptrdiff_t(picture_.x) * bytesPerPixel;
-        display::scaleFrame(enlarged_.data(), width_ * bytesPerPixel, width_, height_,
-                            bytesPerPixel, factor_, target, surface_->pitch);
-        if (SDL_MUSTLOCK(surface_)) SDL_UnlockSurface(surface_);
-    }
-    if (!vsync_) waitForRefresh();
+    display::RowSpan rows{0, height_};
+    if (usable_ && factor_ > 1) rows = enlargeChangedRows();
+    const bool send = !borderShown_ || !surface_ || rows.first < rows.end;
+    if (!vsync_ || !send) waitForRefresh();
+    if (!send) return;
     const SDL_Rect whole{0, 0, surface_ ? surface_->w : 0, surface_ ? surface_->h : 0};
-    const SDL_Rect& area = borderShown_ || !surface_ ? picture_ : whole;
-    if (SDL_UpdateWindowSurfaceRects(window_, &area, 1) != 0)
+    const SDL_Rect band{picture_.x, picture_.y + rows.first * factor_, picture_.w,
+                        (rows.end - rows.first) * factor_};
+    const SDL_Rect& area = !borderShown_ || !surface_ ? whole : band;
+    if (SDL_UpdateWindowSurfaceRects(window_, &area, 1) != 0) {
         stale_ = true;
-    else
+        shown_.clear();
+    } else {
         borderShown_ = true;
+    }
+}
+
+// Enlarges the rows of the back buffer that differ from shown_ (all of them
+// when shown_ is unknown) onto the surface and remembers them.
+display::RowSpan SdlOutput::enlargeChangedRows() {
+    const int bytesPerPixel = surface_->format->BytesPerPixel;
+    const std::int32_t pitch = width_ * bytesPerPixel;
+    display::RowSpan rows{0, height_};
+    if (shown_.size() == enlarged_.size())
+        rows = display::changedRows(enlarged_.data(), shown_.data(), pitch, pitch, height_);
+    if (rows.first == rows.end) return rows;
+    if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return {0, 0};
+    auto* target = static_cast<unsigned char*>(surface_->pixels) +
+                   std::ptrdiff_t(picture_.y + rows.first * factor_) * surface_->pitch +
+                   std::ptrdiff_t(picture_.x) * bytesPerPixel;
+    const std::ptrdiff_t from = std::ptrdiff_t(rows.first) * pitch;
+    display::scaleFrame(enlarged_.data() + from, pitch, width_, rows.end - rows.first,
+                        bytesPerPixel, factor_, target, surface_->pitch);
+    if (SDL_MUSTLOCK(surface_)) SDL_UnlockSurface(surface_);
+    shown_.resize(enlarged_.size());
+    std::memcpy(shown_.data() + from, enlarged_.data() + from,
+                std::size_t(rows.end - rows.first) * std::size_t(pitch));
+    return rows;
 }
 
 // Like a flipping chain: a new frame waits for the next refresh. A caller
