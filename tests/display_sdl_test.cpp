@@ -67,7 +67,7 @@ class SdlEventTest : public SdlDisplayTest {
 
     void SetUp() override {
         SdlDisplayTest::SetUp();
-        ASSERT_EQ(display::openDisplay("KVA", 640, 480), 1);
+        ASSERT_EQ(display::openDisplay("KVA", frameWidth, frameHeight), 1);
         for (Uint32 id = 1; id < 256 && !window; ++id) {
             SDL_Window* w = SDL_GetWindowFromID(id);
             if (w && std::string(SDL_GetWindowTitle(w)) == "KVA") window = w;
@@ -115,6 +115,7 @@ class SdlEventTest : public SdlDisplayTest {
     std::uint32_t rgb(int x, int y) { return pixel(x, y) & 0xFFFFFF; }
 
     SDL_Window* window = nullptr;
+    int frameWidth = 640, frameHeight = 480;
 };
 
 // Losing focus stops drawing (a 1 ms sleep per call, the screen untouched);
@@ -172,6 +173,43 @@ TEST_F(SdlEventTest, OnlyEscapeReadsAsEscape) {
     sleeps.clear();
     EXPECT_EQ(display::presentFrame(frame.data()), 1);
     EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{0}));
+}
+
+// A 256 x 192 frame on the dummy driver's 1024 x 768 screen is enlarged four
+// times, filling it. Only rows that changed are enlarged again; a surface
+// taken anew (cleared to black) gets the whole frame even when the frame
+// itself did not change.
+class SdlEnlargedTest : public SdlEventTest {
+  protected:
+    SdlEnlargedTest() {
+        frameWidth = 256;
+        frameHeight = 192;
+    }
+    // Every screen pixel of the frame's row y against the frame.
+    bool rowShown(int y) {
+        for (int sy = y * 4; sy < y * 4 + 4; ++sy)
+            for (int sx = 0; sx < 1024; ++sx)
+                if (rgb(sx, sy) != (frame[std::size_t(y * 256 + sx / 4)] & 0xFFFFFF)) return false;
+        return true;
+    }
+    void paintRows(int first, int end, canvas::PixelWord colour) {
+        std::fill(frame.begin() + first * 256, frame.begin() + end * 256, colour);
+    }
+};
+
+TEST_F(SdlEnlargedTest, ChangedRowsAndRetakenSurfacesAreShownWhole) {
+    for (int y : {0, 100, 191}) EXPECT_TRUE(rowShown(y)) << y;
+    paintRows(50, 60, 0xFF102030);
+    frame[191 * 256 + 255] = 0xFF405060;
+    EXPECT_EQ(display::presentFrame(frame.data()), 1);
+    for (int y : {0, 49, 50, 59, 60, 191}) EXPECT_TRUE(rowShown(y)) << y;
+
+    push(SDL_WINDOWEVENT_FOCUS_GAINED);
+    EXPECT_EQ(display::presentFrame(frame.data()), 1);
+    for (int y : {0, 55, 120, 191}) EXPECT_TRUE(rowShown(y)) << "after focus, row " << y;
+    push(SDL_WINDOWEVENT_SIZE_CHANGED);
+    EXPECT_EQ(display::presentFrame(frame.data()), 1);
+    for (int y : {0, 55, 120, 191}) EXPECT_TRUE(rowShown(y)) << "after a size change, row " << y;
 }
 
 } // namespace
