@@ -69,6 +69,10 @@ add_test(NAME display_wayland_native
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/x11/display_wayland_test.sh $<TARGET_FILE:kva>
           $<TARGET_FILE:kva_xhelper>)
 set_tests_properties(display_wayland_native PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77)
+add_test(NAME display_wayland_compositor_gone
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/x11/display_wayland_test.sh $<TARGET_FILE:kva>
+          $<TARGET_FILE:kva_xhelper> compositorkill)
+set_tests_properties(display_wayland_compositor_gone PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77)
 
 # Frames that change only in some rows, shown enlarged and read back from a
 # real X screen: only the changed rows are sent, so a wrong band shows.

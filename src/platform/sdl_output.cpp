@@ -9,9 +9,10 @@
 #include "platform/sdl_output.h"
 
 #include "display/scale.h"
-#include "platform/x11_watch.h"
+#include "platform/display_watch.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -235,6 +236,7 @@ class SdlOutput final : public display::OutputLayer {
     void translateWindowEvent(const SDL_WindowEvent& event, WindowMessage& message);
     void waitForRefresh();
     display::RowSpan enlargeChangedRows();
+    bool waylandLost();
 
     std::string error_;
     bool videoUp_ = false;
@@ -257,6 +259,15 @@ class SdlOutput final : public display::OutputLayer {
     std::uint64_t period_ = 0; // counter ticks per refresh
     std::uint64_t nextFlip_ = 0;
 };
+
+// SDL's Wayland driver reports a failed connection as a quit request.
+bool SdlOutput::waylandLost() {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!window_ || !SDL_GetWindowWMInfo(window_, &info) || info.subsystem != SDL_SYSWM_WAYLAND)
+        return false;
+    return waylandConnectionLost(info.info.wl.display);
+}
 
 // SDL's X11 driver gets handlers that end the program in one line when the
 // window or the server goes; Wayland's driver has no native framebuffer, so
@@ -455,6 +466,7 @@ bool SdlOutput::peekMessage(Handle window, WindowMessage& message) {
 void SdlOutput::translate(const SDL_Event& event, WindowMessage& message) {
     switch (event.type) {
     case SDL_QUIT: // also what SIGINT and SIGTERM become
+        if (textureBacked_ && waylandLost()) endWithLostDisplay("the Wayland compositor is gone");
         message.kind = MessageKind::Close;
         return;
     case SDL_KEYDOWN:

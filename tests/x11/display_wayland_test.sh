@@ -2,12 +2,14 @@
 # display_wayland_test.sh -- runs the real kva on SDL's native Wayland driver
 # under a headless sway of its own (1920 x 1080, software rendering): grim's
 # screenshot must be the background enlarged twice, centred on black, and
-# Escape (typed through a virtual keyboard) must end kva with status 0.
+# Escape (typed through a virtual keyboard) must end kva with status 0; or,
+# with "compositorkill", sway killed under the show must end kva within a
+# second with status 1 and one line.
 # Exits 77 (skipped) when sway, grim or wtype is missing or sway cannot start.
-#   display_wayland_test.sh KVA HELPER
+#   display_wayland_test.sh KVA HELPER [escape|compositorkill]
 set -euo pipefail
 
-kva=$(realpath "$1") helper=$(realpath "$2")
+kva=$(realpath "$1") helper=$(realpath "$2") ending=${3:-escape}
 source "$(dirname "$0")/xvfb.sh"
 fail_logs="$work/kva.out $work/kva.err $work/sway.log"
 # SDL's Wayland driver and the GL driver behind its texture leave allocations
@@ -67,6 +69,16 @@ for attempt in 1 2 3 4 5 6; do
 done
 cat "$work/check.txt"
 [ -n "$checked" ] || fail "the screenshot does not hold the expected pixels"
+
+if [ "$ending" = compositorkill ]; then
+    kill -9 "$xvfb_pid"
+    wait_for_end 10 || fail "kva still running a second after the compositor died"
+    [ "$status" -eq 1 ] || fail "exit status $status after the compositor died, expected 1"
+    line='kva: lost the display: the Wayland compositor is gone'
+    [ "$(cat "$work/kva.err")" = "$line" ] || fail "standard error is not the one line: $line"
+    echo "ok: the compositor killed under the show ended kva with status 1 and one line"
+    exit 0
+fi
 
 # The virtual keyboard first appears to kva, then types: a key sent at once
 # would reach no keyboard of kva's yet.
