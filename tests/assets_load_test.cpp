@@ -1,5 +1,6 @@
 // assets_load_test.cpp -- the show's eleven pictures, placed as plain files,
 // under data/ or in the archive, reach the show as decoded Images.
+#include "assets/png.h"
 #include "assets/store.h"
 #include "show/show.h"
 #include "test_assets.h"
@@ -82,10 +83,12 @@ TEST_P(ShowPictures, ReachTheShowDecoded) {
     ASSERT_TRUE(placeAll(GetParam()));
     assets::openArchive(show::kArchiveName);
     testing::internal::CaptureStdout();
+    canvas::Image images[11];
+    assets::loadPictures(show::kPictureNames, images, 11); // as the show loads them
     for (int i = 0; i < 11; ++i) {
         SCOPED_TRACE(show::kPictureNames[i]);
         const Expected e = expectedPicture(i);
-        canvas::Image image = show::loadPicture(show::kPictureNames[i]);
+        canvas::Image& image = images[i];
         EXPECT_EQ(image.width, e.width);
         EXPECT_EQ(image.height, e.height);
         EXPECT_EQ(image.hasAlpha, e.withAlpha ? 1 : 0);
@@ -109,8 +112,11 @@ TEST(ShowPicturesMissing, ArchiveWithoutThemReportsEachOnce) {
     std::string expected;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    for (const char* name : show::kPictureNames) {
-        canvas::Image image = show::loadPicture(name);
+    canvas::Image images[11];
+    assets::loadPictures(show::kPictureNames, images, 11);
+    for (int i = 0; i < 11; ++i) {
+        const char* name = show::kPictureNames[i];
+        const canvas::Image& image = images[i];
         EXPECT_EQ(image.width, 0);
         EXPECT_EQ(image.pixels, nullptr);
         // The store's message, then the decoder's report of the empty data.

@@ -1,13 +1,7 @@
-// show.cpp -- the cue tables, the per-frame step and the entry function.
+// show.cpp -- the cue tables and the per-frame step.
 #include "show/show.h"
 
-#include "assets/lookup.h"
-#include "assets/png.h"
-#include "assets/store.h"
 #include "canvas/blit.h"
-#include "display/display.h"
-#include "music/music.h"
-#include "show/clock.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -136,10 +130,6 @@ bool stepShow(ShowState& s, float delta, const Pictures& pictures, canvas::Image
     if (s.showTime > kMooseFrom) draw(target, pictures.moose[s.pose], s.mooseX, kMooseY, log);
     if (s.lyric != 0) draw(target, pictures.lyric[s.lyric], s.lyricX, 0, log);
     return s.showTime <= kShowLength; // one that is no number would never pass the end
-}
-
-canvas::Image loadPicture(const char* name) {
-    return assets::decodePng(assets::loadFile(name, assets::kMaxPictureFileBytes));
 }
 
 } // namespace show

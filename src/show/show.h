@@ -1,5 +1,5 @@
-// show.h -- the show's timeline: cue lists, the per-frame step that composes
-// one frame, and the entry function that runs the whole show.
+// show.h -- the show's timeline: cue lists and the per-frame step that
+// composes one frame (the program around it is in main.cpp).
 #pragma once
 
 #include "canvas/canvas.h"
@@ -86,9 +86,5 @@ Pictures picturesFromLoadOrder(const canvas::Image (&images)[11]);
 // delta is safe: a lyric position beyond the int range stops at its edge.
 bool stepShow(ShowState& state, float delta, const Pictures& pictures, canvas::Image target,
               FrameLog* log = nullptr);
-
-// Loads a picture through the asset store and decodes it, within the
-// budgets of one picture.
-canvas::Image loadPicture(const char* name);
 
 } // namespace show
