@@ -5,6 +5,10 @@ BUILD   := build
 ASAN    := build-asan
 TSAN    := build-tsan
 CMAKE_FLAGS := -DKVA_WERROR=$(WERROR)
+# make run, make install and make deb build the programs alone: tests and
+# benchmarks stay out whatever else the machine has installed.
+RUN_FLAGS  := -DKVA_TESTS=OFF -DKVA_BENCH=OFF
+TEST_FLAGS := -DKVA_TESTS=ON -DKVA_BENCH=ON
 PREFIX  ?= /usr/local
 DESTDIR ?=
 
@@ -25,10 +29,10 @@ deps-deb:
 	@./scripts/install-deps.sh deb
 
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) $(TEST_FLAGS) >/dev/null
 
 configure-run: deps-run
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) $(RUN_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory
@@ -52,6 +56,7 @@ install: configure-run
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 # build/kva_<version>_amd64.deb, installing into /usr.
+deb: CMAKE_FLAGS += $(RUN_FLAGS)
 deb: deps-deb
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target kva kva-export kva-makepack kva_pack kva_docs \
@@ -66,7 +71,7 @@ test-normal: build
 # The sanitizer build leaves the pack out: the normal build's tests cover it.
 test-asan: deps
 	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVA_SANITIZE=ON -DKVA_PACK=OFF \
-		$(CMAKE_FLAGS) >/dev/null
+		$(CMAKE_FLAGS) $(TEST_FLAGS) >/dev/null
 	@cmake --build $(ASAN) -j $(JOBS) -- --no-print-directory
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
@@ -76,7 +81,8 @@ test-asan: deps
 TSAN_TESTS := ^(Offline|OfflineClock|Player|PlayerExit|DiskDevice|SongKinds)\.
 
 test-tsan: deps
-	@cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVA_TSAN=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVA_TSAN=ON $(CMAKE_FLAGS) \
+		$(TEST_FLAGS) >/dev/null
 	@cmake --build $(TSAN) -j $(JOBS) --target kva_tests -- --no-print-directory
 	cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 		ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'

@@ -3,8 +3,6 @@
 # grabbed and compared pixel for pixel, and Escape or a close request must end
 # it, also while a song plays on a real audio device thread; a screen it
 # cannot use, or no display at all, must be named in one line and fail.
-pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
-find_library(KVA_MP3LAME mp3lame REQUIRED)
 add_executable(kva_xhelper ${CMAKE_CURRENT_SOURCE_DIR}/x11/kva_xhelper.cpp
                            ${CMAKE_CURRENT_SOURCE_DIR}/test_songs.cpp)
 target_include_directories(kva_xhelper PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
