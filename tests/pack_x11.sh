@@ -26,10 +26,10 @@ if ! timeout 20 xdotool search --sync --name '^KVA$' >/dev/null; then
 fi
 
 # The lyrics start at 7 s and the moose at 14 s: until then the frame is
-# the sunset alone, so the grab must equal the picture.
-sleep 2
-matched=''
-for attempt in 1 2 3; do
+# the sunset alone, so a grab must equal the picture: grabs until one does,
+# however long a busy machine takes to the first frame.
+matched='' until=$((SECONDS + 30))
+while ((SECONDS < until)); do
     xwd -root -silent >"$work/screen.xwd" || fail "xwd failed"
     if compare -metric AE "$work/screen.xwd" "$work/files/solnedgang.png" null: \
         2>"$work/compare.txt"; then
@@ -41,11 +41,16 @@ done
 [ -n "$matched" ] || fail "the screen is not the sunset ($(cat "$work/compare.txt") pixels differ)"
 kill -0 "$kva_pid" 2>/dev/null || fail "kva ended early"
 
-# The disk driver writes what the device would play: by now seconds of it,
-# and the song is never quiet for long.
-bytes=$(stat -c %s "$work/audio.raw" 2>/dev/null || echo 0)
+# The disk driver writes what the device would play, and the song is never
+# quiet for long: waits for a good deal of it, not all silence.
+bytes=0 loud=0 until=$((SECONDS + 30))
+while ((SECONDS < until)); do
+    bytes=$(stat -c %s "$work/audio.raw" 2>/dev/null || echo 0)
+    loud=$(tail -c 100000 "$work/audio.raw" | tr -d '\000' | wc -c)
+    ((bytes > 100000 && loud > 50000)) && break
+    sleep 0.2
+done
 [ "$bytes" -gt 100000 ] || fail "only $bytes bytes of sound were written"
-loud=$(tail -c 100000 "$work/audio.raw" | tr -d '\000' | wc -c)
 [ "$loud" -gt 50000 ] || fail "the sound written is silence"
 
 xdotool key Escape

@@ -42,23 +42,23 @@ session=(env -u DISPLAY -u WAYLAND_DISPLAY HOME="$work" XDG_RUNTIME_DIR="$work/r
 "${user[@]}" "${session[@]}" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
     WLR_RENDERER=pixman sway -c "$work/sway.cfg" >"$work/sway.log" 2>&1 &
 xvfb_pid=$! # stopped by the shared cleanup
-socket=''
-for ((i = 0; i < 50; i++)); do
+socket='' until=$((SECONDS + 30))
+while ((SECONDS < until)); do
     socket=$(cd "$work/runtime" && ls wayland-[0-9] 2>/dev/null | head -n 1) || true
     [ -n "$socket" ] && break
     kill -0 "$xvfb_pid" 2>/dev/null || skip "sway did not start: $(tail -n 1 "$work/sway.log")"
     sleep 0.1
 done
-[ -n "$socket" ] || skip "sway offered no Wayland socket within 5 s"
+[ -n "$socket" ] || skip "sway offered no Wayland socket within 30 s"
 client=("${user[@]}" "${session[@]}" WAYLAND_DISPLAY="$socket")
 
 (cd "$work" && exec "${client[@]}" SDL_VIDEODRIVER=wayland SDL_AUDIODRIVER=dummy ./kva) \
     >"$work/kva.out" 2>"$work/kva.err" &
 kva_pid=$!
 
-sleep 2.5
-checked=''
-for attempt in 1 2 3 4 5 6; do
+# Screenshots until the background shows, however long the first frame takes.
+checked='' until=$((SECONDS + 30))
+while ((SECONDS < until)); do
     kill -0 "$kva_pid" 2>/dev/null || fail "kva ended early"
     "${client[@]}" grim "$work/shot.png" || fail "grim failed"
     if "$helper" checkpng "$work/shot.png" 640 480 2 >"$work/check.txt" 2>&1; then

@@ -31,14 +31,14 @@ fail() {
 # this returns. -noreset: the server would otherwise reset as each probing
 # client leaves, refusing connections for a moment.
 start_xvfb() {
-    local number=$1 screen=$2 answered=''
+    local number=$1 screen=$2 answered='' until=$((SECONDS + 30))
     if [ -e "/tmp/.X$number-lock" ] && kill -0 "$(tr -d ' ' <"/tmp/.X$number-lock")" 2>/dev/null; then
         fail "display :$number is already in use"
     fi
     Xvfb ":$number" -screen 0 "$screen" -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     export DISPLAY=":$number"
-    for ((i = 0; i < 50; i++)); do
+    while ((SECONDS < until)); do
         xdpyinfo >/dev/null 2>&1 && { answered=yes; break; }
         kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
         sleep 0.1
