@@ -4,6 +4,7 @@
 #   install-deps.sh run    building and running the show and the pack maker
 #   install-deps.sh deb    that, and making the Debian package
 #   install-deps.sh [all]  everything: tests, benchmarks, fuzzers, tools
+#   install-deps.sh list GROUP   prints a group's packages (run, deb, test)
 set -euo pipefail
 
 run_packages=(
@@ -22,13 +23,24 @@ test_packages=(
   sway grim wtype
   pulseaudio pulseaudio-utils
   sox ffmpeg
+  stress-ng
 )
+
+if [ "${1:-}" = list ]; then
+  case "${2:-}" in
+    run) printf '%s\n' "${run_packages[@]}" ;;
+    deb) printf '%s\n' "${deb_packages[@]}" ;;
+    test) printf '%s\n' "${test_packages[@]}" ;;
+    *) echo "usage: $0 list run|deb|test" >&2; exit 2 ;;
+  esac
+  exit 0
+fi
 
 case "${1:-all}" in
   run) packages=("${run_packages[@]}") ;;
   deb) packages=("${run_packages[@]}" "${deb_packages[@]}") ;;
   all) packages=("${run_packages[@]}" "${deb_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: $0 [run|deb|all]" >&2; exit 2 ;;
+  *) echo "usage: $0 [run|deb|all] | list run|deb|test" >&2; exit 2 ;;
 esac
 
 missing=()
