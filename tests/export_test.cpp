@@ -709,7 +709,7 @@ int interruptOnceStarted(const std::vector<std::string>& args, const std::string
     }
     const std::string partial = exporter::partialName(output, std::to_string(pid));
     struct stat st {};
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 1500; ++i) { // 30 s: ffmpeg starts slowly on a busy machine
         if (stat(partial.c_str(), &st) == 0 && (!waitForData || st.st_size > 0)) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -844,7 +844,7 @@ TEST(ExportSafeOutput, LinksFifosDevicesAndStandardOutput) {
     const int writer = open("pipe", O_WRONLY | O_NONBLOCK);
     if (writer >= 0) close(writer);
     ASSERT_EQ(r.status, 0) << r.err;
-    for (int i = 0; i < 100 && describe("from-fifo.mkv").find("|2") == std::string::npos; ++i)
+    for (int i = 0; i < 600 && describe("from-fifo.mkv").find("|2") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the reader may lag
     EXPECT_EQ(describe("from-fifo.mkv"), "matroska,webm|h264,aac|2");
     ASSERT_EQ(lstat("pipe", &st), 0);

@@ -204,7 +204,8 @@ TEST(PlayerExit, TheExitHookStopsTheDeviceFirst) {
             static std::vector<std::uint8_t> mp3 = testsongs::mp3Tone(441, 1.0);
             if (music::open(blobOf(mp3)) != 1) std::_Exit(3);
             music::play();
-            platform::sleepMs(100);
+            // The device thread may be slow to get going on a busy machine.
+            for (int i = 0; i < 10000 && audio::framesRendered() == 0; ++i) platform::sleepMs(1);
             if (audio::framesRendered() == 0) std::_Exit(5); // the device never ran
             platform::setExitHandler(exitIfDeviceStill);
             platform::exitProcess(0);
