@@ -73,5 +73,5 @@ for ((run = 1; run <= runs; run++)); do
 done
 
 echo "stress-test: $((runs - failed_runs)) of $runs runs passed under load"
-printf '  %s\n' "${summary[@]}"
+[ ${#summary[@]} -eq 0 ] || printf '  %s\n' "${summary[@]}"
 [ "$failed_runs" -eq 0 ]
