@@ -116,7 +116,10 @@ done
 need_tools
 
 tree=$(mktemp -d /var/tmp/kva-fresh.XXXXXX)
-logs=$tree/root/logs
+# Readable by all: the PulseAudio test runs kva as an unprivileged user, and
+# the sanitizer build points it at a file in the clone.
+clone=/srv/kva
+logs=$tree/srv/logs
 cleanup() {
     unmount_tree
     if [ -n "$keep" ]; then say "the tree is kept in $tree"; else rm -rf --one-file-system "$tree"; fi
@@ -128,7 +131,7 @@ trap cleanup EXIT
 in_tree() {
     chroot "$tree" env -i HOME=/root LANG=C.UTF-8 TERM=dumb XDG_RUNTIME_DIR=/run/user/0 \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        bash -c "cd /root/kva && $1"
+        bash -c "cd $clone && $1"
 }
 
 # run_logged NAME COMMAND: COMMAND in the tree, its output in logs/NAME.log;
@@ -142,8 +145,8 @@ show_log() {
     tail -n 40 "$logs/$1.log" | sed 's/^/  | /'
 }
 
-clone() {
-    git clone -q "$source_dir" "$tree/root/kva"
+clone_project() {
+    git clone -q "$source_dir" "$tree$clone"
     mkdir -p "$logs"
 }
 
@@ -157,9 +160,9 @@ make_run() {
         show_log "$name"
         die "$name: make run did not build and end with the no-display line and status 1"
     fi
-    [ -x "$tree/root/kva/build/kva" ] && [ -s "$tree/root/kva/build/pr0n.rar" ] ||
+    [ -x "$tree$clone/build/kva" ] && [ -s "$tree$clone/build/pr0n.rar" ] ||
         die "$name: kva or its pack is missing"
-    [ ! -e "$tree/root/kva/build/tests" ] && [ ! -e "$tree/root/kva/build/bench" ] ||
+    [ ! -e "$tree$clone/build/tests" ] && [ ! -e "$tree$clone/build/bench" ] ||
         die "$name: make run configured tests or benchmarks"
     say "$name: $(grep '^kva: ' "$logs/$name.log")"
 }
@@ -196,7 +199,7 @@ partly_installed() {
     [ "$status" -eq 0 ] || { show_log configure-partial; die "configuring with tests on failed"; }
     grep -q '^-- Benchmarks left out, not installed: pixman, libyuv' "$logs/configure-partial.log" ||
         { show_log configure-partial; die "no line names the benchmarks' missing libraries"; }
-    [ -e "$tree/root/kva/build-partial/tests" ] || die "the tests were left out though GoogleTest is there"
+    [ -e "$tree$clone/build-partial/tests" ] || die "the tests were left out though GoogleTest is there"
     say "configure, tests on: $(grep 'left out' "$logs/configure-partial.log")"
 }
 
@@ -207,7 +210,7 @@ make_test() {
     unshare --net bash -c 'ip link set lo up 2>/dev/null; "$@"' - \
         chroot "$tree" env -i HOME=/root LANG=C.UTF-8 TERM=dumb XDG_RUNTIME_DIR=/run/user/0 \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        bash -c 'cd /root/kva && make test' >"$logs/make-test.log" 2>&1 || status=$?
+        bash -c "cd $clone && make test" >"$logs/make-test.log" 2>&1 || status=$?
     grep -E 'tests passed|tests failed' "$logs/make-test.log" | sed 's/^/  /' || true
     [ "$status" -eq 0 ] || { show_log make-test; die "make test failed"; }
 }
@@ -215,7 +218,7 @@ make_test() {
 step "bootstrap the base (once)" make_base
 step "unpack the tree" make_tree "$tree"
 mount_tree "$tree"
-step "clone" clone
+step "clone" clone_project
 step "make run (first, no display)" first_run
 if [ -n "$partial" ]; then
     step "make run, test libraries partly" partly_installed
