@@ -4,8 +4,9 @@
 // fullscreen), and each frame is shown enlarged by the largest whole factor
 // that fits, centred on a black border that is drawn once. The window's
 // surface holds the display's own layout (display memory through XShm on
-// X11; a texture on Wayland, where SDL has no native framebuffer), and each
-// frame goes to the screen at most once per refresh.
+// X11; a texture on Wayland, where SDL has no native framebuffer). The
+// emulated mode refreshes at 60 Hz whatever the monitor does: frames leave on
+// the counter's 60 Hz schedule, and so does each call while the show is away.
 #include "platform/sdl_output.h"
 
 #include "display/scale.h"
@@ -33,7 +34,7 @@ using display::WindowMessage;
 constexpr Handle kLibrary = 1;
 constexpr Handle kPrimary = 1;
 constexpr Handle kBackBuffer = 2;
-constexpr int kDefaultRefreshHz = 60;
+constexpr std::uint64_t kModeRefreshHz = 60; // a 640 x 480 mode's refresh
 
 std::uint32_t bitCountOf(std::uint32_t format) {
     return SDL_BYTESPERPIXEL(format) * 8u;
@@ -182,6 +183,9 @@ class SdlOutput final : public display::OutputLayer {
 
     std::intptr_t defaultWindowProc(const WindowMessage&) override { return 0; }
 
+    // The show steps as when seen, and costs no more: one frame per tick.
+    void waitWhileInactive() override { waitForTick(); }
+
     // The window owns its surface; it goes when the window does.
     void releaseSurfaces(Handle) override {
         surface_ = nullptr;
@@ -231,10 +235,9 @@ class SdlOutput final : public display::OutputLayer {
     std::string describeScreen();
     void acquireSurface();
     void placeFrame();
-    void usePacing();
     void translate(const SDL_Event& event, WindowMessage& message);
     void translateWindowEvent(const SDL_WindowEvent& event, WindowMessage& message);
-    void waitForRefresh();
+    void waitForTick();
     display::RowSpan enlargeChangedRows();
     bool waylandLost();
 
@@ -255,9 +258,8 @@ class SdlOutput final : public display::OutputLayer {
     std::vector<unsigned char> enlarged_; // the back buffer when factor_ > 1
     std::vector<unsigned char> shown_;    // what the surface holds enlarged; empty: unknown
     std::deque<WindowMessage> pending_;
-    bool vsync_ = false;       // the driver waits for the refresh itself
-    std::uint64_t period_ = 0; // counter ticks per refresh
-    std::uint64_t nextFlip_ = 0;
+    std::uint64_t scheduleStart_ = 0; // counter value where the 60 Hz ticks began
+    std::uint64_t ticks_ = 0;         // ticks since then
 };
 
 // SDL's Wayland driver reports a failed connection as a quit request.
@@ -316,8 +318,6 @@ bool SdlOutput::setDisplayMode(Handle, std::int32_t width, std::int32_t height,
     SDL_SetWindowSize(window_, bounds.w, bounds.h);
     width_ = width;
     height_ = height;
-    const int hz = desktop.refresh_rate > 0 ? desktop.refresh_rate : kDefaultRefreshHz;
-    period_ = SDL_GetPerformanceFrequency() / std::uint64_t(hz);
     return true;
 }
 
@@ -334,17 +334,7 @@ Handle SdlOutput::createSurfaces(Handle displayObject, Arrangement arrangement) 
     surfaceFormat_ = surface_->format->format;
     lonePrimary_ = arrangement == Arrangement::LonePrimary;
     acquireSurface();
-    usePacing();
     return kPrimary;
-}
-
-// Where SDL's texture-backed surface waits for the refresh itself, no wait of
-// our own is added.
-void SdlOutput::usePacing() {
-    SDL_RendererInfo info;
-    SDL_Renderer* renderer = textureBacked_ ? SDL_GetRenderer(window_) : nullptr;
-    vsync_ = renderer && SDL_GetRendererInfo(renderer, &info) == 0 &&
-             (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
 }
 
 // SDL replaces the window surface after a size change; a replacement in
@@ -400,7 +390,7 @@ void SdlOutput::flip(Handle primary) {
     display::RowSpan rows{0, height_};
     if (usable_ && factor_ > 1) rows = enlargeChangedRows();
     const bool send = !borderShown_ || !surface_ || rows.first < rows.end;
-    if (!vsync_ || !send) waitForRefresh();
+    waitForTick();
     if (!send) return;
     const SDL_Rect whole{0, 0, surface_ ? surface_->w : 0, surface_ ? surface_->h : 0};
     const SDL_Rect band{picture_.x, picture_.y + rows.first * factor_, picture_.w,
@@ -437,16 +427,29 @@ display::RowSpan SdlOutput::enlargeChangedRows() {
     return rows;
 }
 
-// Like a flipping chain: a new frame waits for the next refresh. A caller
-// that fell more than a refresh behind starts a fresh schedule.
-void SdlOutput::waitForRefresh() {
-    std::uint64_t now = SDL_GetPerformanceCounter();
-    if (nextFlip_ != 0 && now < nextFlip_) {
-        const double seconds = double(nextFlip_ - now) / double(SDL_GetPerformanceFrequency());
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        now = nextFlip_;
+// Like a flipping chain on a 60 Hz mode: a new frame waits for the next
+// tick. The ticks follow the counter (a rounded period would drift), and a
+// caller that fell more than a tick behind starts a fresh schedule. Where the
+// driver then also waits for the compositor's refresh, the frame has still
+// left on this schedule.
+void SdlOutput::waitForTick() {
+    const std::uint64_t frequency = SDL_GetPerformanceFrequency();
+    const auto tickAt = [&](std::uint64_t n) {
+        return scheduleStart_ + n * (frequency / kModeRefreshHz) +
+               n * (frequency % kModeRefreshHz) / kModeRefreshHz;
+    };
+    const std::uint64_t now = SDL_GetPerformanceCounter();
+    const std::uint64_t next = tickAt(ticks_ + 1);
+    if (scheduleStart_ == 0 || now > tickAt(ticks_ + 2)) {
+        scheduleStart_ = now;
+        ticks_ = 0;
+        return;
     }
-    nextFlip_ = (nextFlip_ == 0 || now > nextFlip_ + period_) ? now + period_ : nextFlip_ + period_;
+    ++ticks_;
+    if (now < next) {
+        const double seconds = double(next - now) / double(frequency);
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
 }
 
 bool SdlOutput::peekMessage(Handle window, WindowMessage& message) {
