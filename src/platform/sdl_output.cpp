@@ -1,8 +1,9 @@
 // sdl_output.cpp -- the output layer over SDL2. The display's mode is never
 // changed: a 640 x 480 mode "set" at a bit count is the desktop itself in that
-// layout, the window covers the whole primary display (SDL's desktop
-// fullscreen), and each frame is shown enlarged by the largest whole factor
-// that fits, centred on a black border that is drawn once. The window's
+// layout, the window covers one whole display (the primary unless the user
+// chose another; a monitor RandR lists where SDL sees fewer), or is a normal
+// window, and each frame is shown enlarged by the largest whole factor that
+// fits, centred on a black border that is drawn once. The window's
 // surface holds the display's own layout (display memory through XShm on
 // X11; a texture on Wayland, where SDL has no native framebuffer). The
 // emulated mode refreshes at 60 Hz whatever the monitor does: frames leave on
@@ -15,6 +16,7 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +37,57 @@ constexpr Handle kLibrary = 1;
 constexpr Handle kPrimary = 1;
 constexpr Handle kBackBuffer = 2;
 constexpr std::uint64_t kModeRefreshHz = 60; // a 640 x 480 mode's refresh
+
+Placement placement;
+
+// A display the show can cover: SDL's, or a monitor RandR lists on SDL's
+// X screen.
+struct Screen {
+    SDL_Rect bounds{};        // what the show covers fullscreen
+    SDL_Rect usable{};        // where a window may go
+    int sdlIndex = 0;         // SDL's display holding it
+    bool wholeDisplay = true; // bounds are all of SDL's display
+    std::string name;
+};
+
+bool isDriver(const char* name);
+
+bool contains(const SDL_Rect& r, int x, int y) {
+    return x >= r.x && y >= r.y && x < r.x + r.w && y < r.y + r.h;
+}
+
+// On one X screen split into monitors SDL 2.26 sees a single display; there
+// the monitors count, so the show never sits on the seam.
+std::vector<Screen> listScreens() {
+    std::vector<Screen> screens;
+    const int count = SDL_GetNumVideoDisplays();
+    for (int i = 0; i < count; ++i) {
+        Screen s;
+        s.sdlIndex = i;
+        if (SDL_GetDisplayBounds(i, &s.bounds) != 0) continue;
+        if (SDL_GetDisplayUsableBounds(i, &s.usable) != 0) s.usable = s.bounds;
+        const char* name = SDL_GetDisplayName(i);
+        s.name = name ? name : "";
+        screens.push_back(s);
+    }
+    if (!isDriver("x11")) return screens;
+    const std::vector<MonitorArea> monitors = x11Monitors();
+    if (monitors.size() <= screens.size()) return screens;
+    std::vector<Screen> split;
+    for (const MonitorArea& m : monitors) {
+        Screen s;
+        s.bounds = SDL_Rect{m.x, m.y, m.width, m.height};
+        s.name = m.name;
+        for (const Screen& whole : screens) {
+            if (!contains(whole.bounds, m.x + m.width / 2, m.y + m.height / 2)) continue;
+            s.sdlIndex = whole.sdlIndex;
+            s.wholeDisplay = SDL_RectEquals(&s.bounds, &whole.bounds);
+            if (!SDL_IntersectRect(&whole.usable, &s.bounds, &s.usable)) s.usable = s.bounds;
+        }
+        split.push_back(s);
+    }
+    return split;
+}
 
 std::uint32_t bitCountOf(std::uint32_t format) {
     return SDL_BYTESPERPIXEL(format) * 8u;
@@ -73,6 +126,13 @@ std::uintptr_t keyCode(SDL_Keycode key) {
     return (code & 0xFF) == display::kKeyEscape ? 0 : code;
 }
 
+// F11, or Alt with Enter: what users of SDL programs expect to switch
+// between window and fullscreen.
+bool switchesMode(const SDL_Keysym& key) {
+    if (key.sym == SDLK_F11) return true;
+    return (key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && (key.mod & KMOD_ALT) != 0;
+}
+
 class SdlOutput final : public display::OutputLayer {
   public:
     const char* lastError() override { return error_.c_str(); }
@@ -94,8 +154,13 @@ class SdlOutput final : public display::OutputLayer {
     }
 
     Handle createDisplayObject() override {
-        if (SDL_GetNumVideoDisplays() < 1) return failed(SDL_GetError());
-        return Handle(kDisplayIndex + 1);
+        const std::vector<Screen> screens = listScreens();
+        if (screens.empty()) return failed(SDL_GetError());
+        if (placement.display < 0 || std::size_t(placement.display) >= screens.size())
+            return failed("there is no such display");
+        screen_ = screens[std::size_t(placement.display)];
+        windowed_ = placement.windowed;
+        return Handle(placement.display + 1);
     }
 
     // SDL names the window's class after the program unless these say
@@ -114,9 +179,8 @@ class SdlOutput final : public display::OutputLayer {
 
     // Hidden and windowed until the mode is known and the surfaces are made.
     Handle createWindow(const char*, const char* title) override {
-        window_ = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED_DISPLAY(kDisplayIndex),
-                                   SDL_WINDOWPOS_UNDEFINED_DISPLAY(kDisplayIndex), 1, 1,
-                                   SDL_WINDOW_HIDDEN);
+        window_ = SDL_CreateWindow(title, screen_.bounds.x, screen_.bounds.y, 1, 1,
+                                   SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
         if (!window_) return failed(SDL_GetError());
         pending_.push_back(WindowMessage{windowHandle(), MessageKind::SetCursor, 0, 0});
         return windowHandle();
@@ -218,8 +282,6 @@ class SdlOutput final : public display::OutputLayer {
     }
 
   private:
-    static constexpr int kDisplayIndex = 0;
-
     // SDL sometimes fails with an empty message; the user still gets a reason.
     Handle failed(const char* reason) {
         error_ = reason && *reason ? reason : "SDL gave no reason";
@@ -233,6 +295,9 @@ class SdlOutput final : public display::OutputLayer {
 
     bool startVideo();
     std::string describeScreen();
+    SDL_Rect windowRect() const;
+    bool applyMode();
+    void switchMode();
     void acquireSurface();
     void placeFrame();
     void translate(const SDL_Event& event, WindowMessage& message);
@@ -258,6 +323,9 @@ class SdlOutput final : public display::OutputLayer {
     std::vector<unsigned char> enlarged_; // the back buffer when factor_ > 1
     std::vector<unsigned char> shown_;    // what the surface holds enlarged; empty: unknown
     std::deque<WindowMessage> pending_;
+    Screen screen_;                   // where the show appears
+    bool windowed_ = false;           // in a normal window rather than fullscreen
+    SDL_Rect windowedRect_{};         // the window's place when it last was one
     std::uint64_t scheduleStart_ = 0; // counter value where the 60 Hz ticks began
     std::uint64_t ticks_ = 0;         // ticks since then
 };
@@ -291,7 +359,7 @@ bool SdlOutput::startVideo() {
 // What the screen is, for the reason given when no mode fits.
 std::string SdlOutput::describeScreen() {
     SDL_DisplayMode mode;
-    if (SDL_GetDesktopDisplayMode(kDisplayIndex, &mode) != 0) return SDL_GetError();
+    if (SDL_GetDesktopDisplayMode(screen_.sdlIndex, &mode) != 0) return SDL_GetError();
     const std::string size = std::to_string(mode.w) + "x" + std::to_string(mode.h);
     if (mode.format == SDL_PIXELFORMAT_UNKNOWN)
         return "the screen is " + size + " in a pixel layout SDL cannot draw";
@@ -299,26 +367,70 @@ std::string SdlOutput::describeScreen() {
            " bits per pixel";
 }
 
-// The mode is emulated: it "exists" when the primary display is at least that
-// large and its own layout has that bit count, so the 32, 24, 16 order still
-// settles on the display's layout. The window is placed over that display.
+// The mode is emulated: it "exists" when the display is at least that large
+// (or the show is in a window) and its own layout has that bit count, so the
+// 32, 24, 16 order still settles on the display's layout.
 bool SdlOutput::setDisplayMode(Handle, std::int32_t width, std::int32_t height,
                                std::int32_t bitsPerPixel) {
     if (!window_) return refused("the window was not created");
-    SDL_Rect bounds;
     SDL_DisplayMode desktop;
-    if (SDL_GetDisplayBounds(kDisplayIndex, &bounds) != 0 ||
-        SDL_GetDesktopDisplayMode(kDisplayIndex, &desktop) != 0)
-        return refused(SDL_GetError());
-    if (bounds.w < width || bounds.h < height ||
+    if (SDL_GetDesktopDisplayMode(screen_.sdlIndex, &desktop) != 0) return refused(SDL_GetError());
+    const SDL_Rect& bounds = screen_.bounds;
+    if ((!windowed_ && (bounds.w < width || bounds.h < height)) ||
         bitCountOf(desktop.format) != std::uint32_t(bitsPerPixel))
         return refused(describeScreen().c_str());
-    // Without a window manager nobody else gives the window the display's place.
-    SDL_SetWindowPosition(window_, bounds.x, bounds.y);
-    SDL_SetWindowSize(window_, bounds.w, bounds.h);
     width_ = width;
     height_ = height;
+    windowedRect_ = windowRect();
     return true;
+}
+
+// At first the largest whole multiple of the frame that fits the display's
+// usable area, centred there.
+SDL_Rect SdlOutput::windowRect() const {
+    const SDL_Rect& area = screen_.usable;
+    const std::int32_t k =
+        std::max<std::int32_t>(1, display::wholeScaleFactor(area.w, area.h, width_, height_));
+    const int w = width_ * k, h = height_ * k;
+    return SDL_Rect{area.x + std::max(0, (area.w - w) / 2), area.y + std::max(0, (area.h - h) / 2),
+                    w, h};
+}
+
+// Fullscreen covers the display (without a window manager nobody else gives
+// the window its place); a monitor that is only part of SDL's display gets a
+// borderless window over its rectangle. A window is never smaller than the
+// frame.
+bool SdlOutput::applyMode() {
+    if (windowed_) {
+        if (SDL_SetWindowFullscreen(window_, 0) != 0) return false;
+        SDL_SetWindowBordered(window_, SDL_TRUE);
+        SDL_SetWindowResizable(window_, SDL_TRUE);
+        SDL_SetWindowMinimumSize(window_, width_, height_);
+        SDL_SetWindowSize(window_, windowedRect_.w, windowedRect_.h);
+        SDL_SetWindowPosition(window_, windowedRect_.x, windowedRect_.y);
+        return true;
+    }
+    const SDL_Rect& bounds = screen_.bounds;
+    SDL_SetWindowResizable(window_, SDL_FALSE);
+    SDL_SetWindowPosition(window_, bounds.x, bounds.y);
+    SDL_SetWindowSize(window_, bounds.w, bounds.h);
+    if (screen_.wholeDisplay)
+        return SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0;
+    SDL_SetWindowBordered(window_, SDL_FALSE);
+    return true;
+}
+
+// F11 and Alt+Enter: between window and fullscreen. The surface is taken
+// again, and the frame re-fitted, before the next frame is drawn.
+void SdlOutput::switchMode() {
+    if (!surface_) return;
+    if (windowed_) {
+        SDL_GetWindowPosition(window_, &windowedRect_.x, &windowedRect_.y);
+        SDL_GetWindowSize(window_, &windowedRect_.w, &windowedRect_.h);
+    }
+    windowed_ = !windowed_;
+    applyMode();
+    stale_ = true;
 }
 
 // SDL's window surface is a front surface with exactly one back buffer.
@@ -326,8 +438,7 @@ Handle SdlOutput::createSurfaces(Handle displayObject, Arrangement arrangement) 
     if (!displayObject || !window_ || !width_) return failed("no display mode is set");
     if (arrangement == Arrangement::TwoBackBuffers)
         return failed("the window surface has one back buffer, not two");
-    if (SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0)
-        return failed(SDL_GetError());
+    if (!applyMode()) return failed(SDL_GetError());
     SDL_ShowWindow(window_);
     surface_ = SDL_GetWindowSurface(window_);
     if (!surface_) return failed(SDL_GetError());
@@ -474,6 +585,8 @@ void SdlOutput::translate(const SDL_Event& event, WindowMessage& message) {
         return;
     case SDL_KEYDOWN:
     case SDL_KEYUP:
+        if (event.type == SDL_KEYDOWN && !event.key.repeat && switchesMode(event.key.keysym))
+            switchMode();
         message.kind = event.type == SDL_KEYDOWN ? MessageKind::KeyDown : MessageKind::KeyUp;
         message.wParam = keyCode(event.key.keysym.sym);
         return;
@@ -499,9 +612,11 @@ void SdlOutput::translateWindowEvent(const SDL_WindowEvent& event, WindowMessage
     case SDL_WINDOWEVENT_EXPOSED: // the border is sent again with the next frame
         borderShown_ = false;
         return;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+        if (windowed_) return; // a window in sight goes on while the user types elsewhere
+        [[fallthrough]];
     case SDL_WINDOWEVENT_HIDDEN:
     case SDL_WINDOWEVENT_MINIMIZED:
-    case SDL_WINDOWEVENT_FOCUS_LOST:
         message.kind = MessageKind::Activate;
         message.wParam = 0;
         return;
@@ -521,6 +636,33 @@ void SdlOutput::translateWindowEvent(const SDL_WindowEvent& event, WindowMessage
 }
 
 } // namespace
+
+void setPlacement(const Placement& chosen) {
+    placement = chosen;
+}
+
+// The stand-in drivers that SDL picks where there is no display have nothing
+// to choose from: opening the display will say so.
+std::string checkDisplayNumber(int display) {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return {};
+    const char* driver = SDL_GetCurrentVideoDriver();
+    std::string line;
+    const std::vector<Screen> screens =
+        driver && isStandInDriver(driver) && !namedInEnvironment(driver) ? std::vector<Screen>{}
+                                                                         : listScreens();
+    if (!screens.empty() && (display < 0 || std::size_t(display) >= screens.size())) {
+        line = "kva: there is no display " + std::to_string(display) + "; the displays are ";
+        for (std::size_t i = 0; i < screens.size(); ++i) {
+            const SDL_Rect& b = screens[i].bounds;
+            line += (i ? ", " : "") + std::to_string(i) + " (" +
+                    (screens[i].name.empty() ? "" : screens[i].name + ", ") + std::to_string(b.w) +
+                    "x" + std::to_string(b.h) + " at " + std::to_string(b.x) + "," +
+                    std::to_string(b.y) + (i == 0 ? ", primary)" : ")");
+        }
+    }
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return line;
+}
 
 display::OutputLayer& sdlOutputLayer() {
     static SdlOutput layer;

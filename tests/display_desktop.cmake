@@ -1,0 +1,30 @@
+# The real kva on desktops as users have them. Its motion on X screens whose
+# RandR mode refreshes at 60, 144 and 240 Hz, and while another window has
+# the focus, compared with kva-export's stills; --window under openbox;
+# --display on a screen split into monitors. Skipped where RandR or openbox
+# cannot give the desktop.
+if(KVA_SANITIZE)
+  set(kva_refresh_default_display 650)
+else()
+  set(kva_refresh_default_display 630)
+endif()
+set(KVA_X11_REFRESH_DISPLAY ${kva_refresh_default_display} CACHE STRING
+    "First X display number the refresh-rate, window and monitor tests start Xvfb on")
+kva_test_timeout(60 kva_refresh_timeout)
+set(number ${KVA_X11_REFRESH_DISPLAY})
+foreach(mode 60 144 240 unfocused)
+  add_test(NAME display_x11_refresh_${mode}
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/x11/refresh_test.sh $<TARGET_FILE:kva>
+            $<TARGET_FILE:kva-export> $<TARGET_FILE:kva_xhelper> ${number} ${mode})
+  set_tests_properties(display_x11_refresh_${mode} PROPERTIES
+    TIMEOUT ${kva_refresh_timeout} SKIP_RETURN_CODE 77)
+  math(EXPR number "${number} + 1")
+endforeach()
+foreach(mode window monitors)
+  add_test(NAME display_x11_${mode}
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/x11/window_test.sh $<TARGET_FILE:kva>
+            $<TARGET_FILE:kva_xhelper> ${number} ${mode})
+  set_tests_properties(display_x11_${mode} PROPERTIES
+    TIMEOUT ${kva_refresh_timeout} SKIP_RETURN_CODE 77)
+  math(EXPR number "${number} + 1")
+endforeach()
