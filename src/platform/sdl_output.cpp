@@ -166,7 +166,11 @@ class SdlOutput final : public display::OutputLayer {
     // SDL names the window's class after the program unless these say
     // otherwise, and reads them when its video system starts, before the
     // class is known here: so it starts again, once, with the class in place.
+    // The class is the program's name for the desktop too: sound mixers and
+    // screen-saver inhibitors list it, not "SDL Application".
     void registerWindowClass(const char* className, display::WindowProc) override {
+        SDL_SetHint(SDL_HINT_APP_NAME, className);
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, className);
         const char* current = std::getenv("SDL_VIDEO_X11_WMCLASS");
         if (current && std::strcmp(current, className) == 0) return;
         setenv("SDL_VIDEO_X11_WMCLASS", className, 1);
