@@ -20,7 +20,7 @@ foreach(mode 60 144 240 unfocused)
     TIMEOUT ${kva_refresh_timeout} SKIP_RETURN_CODE 77)
   math(EXPR number "${number} + 1")
 endforeach()
-foreach(mode window monitors)
+foreach(mode window monitors lost)
   add_test(NAME display_x11_${mode}
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/x11/window_test.sh $<TARGET_FILE:kva>
             $<TARGET_FILE:kva_xhelper> ${number} ${mode})

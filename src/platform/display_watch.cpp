@@ -16,7 +16,15 @@
 
 namespace platform {
 
+// What the show wrote to standard output before the loss (the names of
+// pictures not found, say) still reaches a redirected log. The stream's lock
+// is never waited for: an X error handler runs with the X library's lock
+// held, and a thread caught writing must not hold the exit up.
 void endWithLostDisplay(const char* reason) {
+    if (ftrylockfile(stdout) == 0) {
+        fflush_unlocked(stdout);
+        funlockfile(stdout);
+    }
     char line[320];
     const int n = std::snprintf(line, sizeof line, "kva: lost the display: %s\n", reason);
     if (n > 0)

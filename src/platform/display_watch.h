@@ -19,7 +19,8 @@ void watchX11Connection();
 // so nothing is linked for it; false when that library is not loaded.
 bool waylandConnectionLost(void* display);
 
-// "kva: lost the display: REASON" on standard error, then status 1 at once.
+// Flushes standard output unless another thread holds it, says "kva: lost
+// the display: REASON" on standard error, then ends with status 1 at once.
 [[noreturn]] void endWithLostDisplay(const char* reason);
 
 // A monitor as RandR lists it: a rectangle of the X screen.

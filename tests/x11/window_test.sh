@@ -3,6 +3,7 @@
 # monitors of a split X screen.
 #   window_test.sh KVA HELPER DISPLAY-NUMBER window
 #   window_test.sh KVA HELPER DISPLAY-NUMBER monitors
+#   window_test.sh KVA HELPER DISPLAY-NUMBER lost
 # window: on a 1920 x 1080 screen with openbox, `kva --window` is a window
 # titled KVA whose content is the frame twice enlarged, byte for byte; sized
 # to 1000 x 700 it holds the frame once, centred; F11 makes it fullscreen and
@@ -10,6 +11,9 @@
 # monitors: a 3840 x 1080 screen split with `xrandr --setmonitor` into LEFT
 # and the primary RIGHT: kva covers RIGHT only, `--display 1` LEFT only, and
 # `--display 7` ends with one line naming both and status 2.
+# lost: with a picture that does not decode and standard output a file, the
+# window's connection killed: kva ends with status 1, and the file still
+# names the picture.
 set -euo pipefail
 
 kva=$(realpath "$1") helper=$(realpath "$2") number=$3 mode=$4
@@ -120,6 +124,18 @@ monitors)
     [ "$(wc -l <"$work/kva.err")" -eq 1 ] || fail "--display 7 did not say one line"
     grep -q 'RIGHT.*LEFT' "$work/kva.err" || fail "--display 7 does not name the monitors"
     echo "ok: the primary monitor, --display 1 the other; $(cat "$work/kva.err")"
+    ;;
+lost)
+    start_xvfb "$number" 640x480x24
+    echo 'not a picture' >"$work/vers_2.png"
+    start_kva
+    shows root 1
+    xdotool windowkill "$window" || fail "xdotool windowkill failed"
+    wait_for_end 50 || fail "kva kept running without its display"
+    [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+    grep -q 'vers_2.png' "$work/kva.out" ||
+        fail "what kva wrote before the loss did not reach standard output"
+    echo "ok: standard output kept: $(cat "$work/kva.out")"
     ;;
 *) fail "unknown mode $mode" ;;
 esac
