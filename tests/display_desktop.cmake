@@ -28,3 +28,11 @@ foreach(mode window monitors lost)
     TIMEOUT ${kva_refresh_timeout} SKIP_RETURN_CODE 77)
   math(EXPR number "${number} + 1")
 endforeach()
+
+# Native Wayland with SDL decorating through libdecor, which finds no plugins
+# (as on weston or mutter without them): nothing may reach standard error.
+add_test(NAME display_wayland_libdecor
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/x11/display_wayland_test.sh $<TARGET_FILE:kva>
+          $<TARGET_FILE:kva_xhelper> libdecor)
+set_tests_properties(display_wayland_libdecor PROPERTIES
+  TIMEOUT ${kva_refresh_timeout} SKIP_RETURN_CODE 77)

@@ -23,6 +23,7 @@
 #include <deque>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace platform {
@@ -87,6 +88,36 @@ std::vector<Screen> listScreens() {
         split.push_back(s);
     }
     return split;
+}
+
+// libdecor, which SDL's Wayland driver starts where the compositor draws no
+// window decorations, tells standard error each time it finds no plugins;
+// there the show simply has none. Its lines are held back while the video
+// system starts; every other line is passed on.
+bool isDecorationNotice(const char* line) {
+    return std::strncmp(line, "Couldn't open plugin directory", 30) == 0 ||
+           std::strncmp(line, "No plugins found", 16) == 0;
+}
+
+int initVideo() {
+    std::fflush(stderr);
+    std::FILE* held = std::tmpfile();
+    const int saved = held ? dup(STDERR_FILENO) : -1;
+    if (saved < 0 || dup2(fileno(held), STDERR_FILENO) < 0) {
+        if (saved >= 0) close(saved);
+        if (held) std::fclose(held);
+        return SDL_InitSubSystem(SDL_INIT_VIDEO);
+    }
+    const int result = SDL_InitSubSystem(SDL_INIT_VIDEO);
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    std::rewind(held);
+    char line[512];
+    while (std::fgets(line, sizeof line, held))
+        if (!isDecorationNotice(line)) std::fputs(line, stderr);
+    std::fclose(held);
+    return result;
 }
 
 std::uint32_t bitCountOf(std::uint32_t format) {
@@ -349,7 +380,7 @@ bool SdlOutput::waylandLost() {
 // wait for the compositor's refresh.
 bool SdlOutput::startVideo() {
     SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_OVERRIDE);
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    if (initVideo() != 0) return false;
     videoUp_ = true;
     textureBacked_ = isDriver("wayland");
     if (textureBacked_) {
@@ -648,7 +679,7 @@ void setPlacement(const Placement& chosen) {
 // The stand-in drivers that SDL picks where there is no display have nothing
 // to choose from: opening the display will say so.
 std::string checkDisplayNumber(int display) {
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return {};
+    if (initVideo() != 0) return {};
     const char* driver = SDL_GetCurrentVideoDriver();
     std::string line;
     const std::vector<Screen> screens =

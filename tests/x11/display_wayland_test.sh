@@ -4,9 +4,12 @@
 # screenshot must be the background enlarged twice, centred on black, and
 # Escape (typed through a virtual keyboard) must end kva with status 0; or,
 # with "compositorkill", sway killed under the show must end kva within a
-# second with status 1 and one line.
+# second with status 1 and one line; or, with "libdecor", the same as escape
+# with SDL made to decorate its window through libdecor, which finds no
+# plugins (as on weston or mutter without them): still nothing on standard
+# error.
 # Exits 77 (skipped) when sway, grim or wtype is missing or sway cannot start.
-#   display_wayland_test.sh KVA HELPER [escape|compositorkill]
+#   display_wayland_test.sh KVA HELPER [escape|compositorkill|libdecor]
 set -euo pipefail
 
 kva=$(realpath "$1") helper=$(realpath "$2") ending=${3:-escape}
@@ -52,7 +55,12 @@ done
 [ -n "$socket" ] || skip "sway offered no Wayland socket within 5 s"
 client=("${user[@]}" "${session[@]}" WAYLAND_DISPLAY="$socket")
 
-(cd "$work" && exec "${client[@]}" SDL_VIDEODRIVER=wayland SDL_AUDIODRIVER=dummy ./kva) \
+decor=()
+if [ "$ending" = libdecor ]; then
+    decor=(SDL_VIDEO_WAYLAND_PREFER_LIBDECOR=1 LIBDECOR_PLUGIN_DIR="$work/no-plugins")
+    ending=escape
+fi
+(cd "$work" && exec "${client[@]}" "${decor[@]}" SDL_VIDEODRIVER=wayland SDL_AUDIODRIVER=dummy ./kva) \
     >"$work/kva.out" 2>"$work/kva.err" &
 kva_pid=$!
 
