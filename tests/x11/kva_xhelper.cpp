@@ -9,9 +9,11 @@
 //   kva_xhelper checkpng FILE.png W H K  the same for a PNG grab (8 bits a channel)
 //   kva_xhelper close WINDOW-ID        WM_DELETE_WINDOW to that window
 //   kva_xhelper pictures DIR W H LW    the same, the first lyric LW pixels wide
-//   kva_xhelper lyricx FILE W H K LW   the first lyric's x in the frame that an
-//                                      xwd or PNG grab shows K times enlarged,
-//                                      centred; "none" when it does not show
+//   kva_xhelper lyricx FILE W H K LW [X Y]  the first lyric's x in the frame
+//                                      that an xwd, PNG or PPM grab shows K
+//                                      times enlarged, centred or with its top
+//                                      left at (X, Y); "none" when it does not
+//                                      show, or the grab is not the frame
 #include "test_songs.h"
 
 #include <X11/Xlib.h>
@@ -239,7 +241,28 @@ bool endsWith(const std::string& text, const std::string& tail) {
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// A binary PPM (grim -t ppm): "P6 W H 255" and RGB bytes.
+bool readPpm(const char* path, GrabFile& file) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    unsigned width = 0, height = 0, maxval = 0;
+    const bool header = std::fscanf(f, "P6 %u %u %u", &width, &height, &maxval) == 3 &&
+                        maxval == 255 && std::fgetc(f) != EOF;
+    file.rgb.resize(header ? std::size_t(width) * height * 3 : 0);
+    const bool read =
+        header && std::fread(file.rgb.data(), 1, file.rgb.size(), f) == file.rgb.size();
+    std::fclose(f);
+    const unsigned char* rgb = file.rgb.data();
+    file.grab = Grab{
+        width, height, 0xFF0000, 0xFF00, 0xFF, [rgb, width](std::uint32_t px, std::uint32_t py) {
+            const unsigned char* p = rgb + (std::size_t(py) * width + px) * 3;
+            return std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
+        }};
+    return read;
+}
+
 bool readGrab(const char* path, GrabFile& file) {
+    if (endsWith(path, ".ppm")) return readPpm(path, file);
     if (!endsWith(path, ".png")) {
         if (!readXwd(path, file.xwd)) return false;
         const Xwd& x = file.xwd;
@@ -272,15 +295,19 @@ bool readGrab(const char* path, GrabFile& file) {
 // The frame columns of the lyric's rows that differ from the background give
 // its x: the left edge while that is on the frame, else the right edge less
 // the lyric's width.
-int lyricX(const char* path, int w, int h, int k, int lyricWidth) {
+int lyricX(const char* path, int w, int h, int k, int lyricWidth, int left = -1, int top = -1) {
     GrabFile file;
     if (!readGrab(path, file)) {
         std::fprintf(stderr, "cannot read the grab %s\n", path);
         return 2;
     }
     const Grab& grab = file.grab;
-    const int left = (int(grab.width) - w * k) / 2, top = (int(grab.height) - h * k) / 2;
-    if (left < 0 || top < 0) return 2;
+    if (left < 0) left = (int(grab.width) - w * k) / 2;
+    if (top < 0) top = (int(grab.height) - h * k) / 2;
+    const int below = kSmallHeight + 8;
+    if (left < 0 || top < 0 || left + w * k > int(grab.width) ||
+        top + (below + 1) * k > int(grab.height))
+        return 2;
     const std::uint32_t colour = grab.redMask | grab.greenMask | grab.blueMask;
     int first = -1, last = -1;
     for (int fx = 0; fx < w; ++fx) {
@@ -296,6 +323,19 @@ int lyricX(const char* path, int w, int h, int k, int lyricWidth) {
                 last = fx;
                 break;
             }
+        }
+    }
+    // Below the lyric only the background shows (until the moose comes):
+    // anything else there is not the show's frame.
+    for (int fx = 0; fx < w; ++fx) {
+        unsigned r, g, b;
+        patternAt(fx, below, r, g, b);
+        const std::uint32_t want =
+            place(r, grab.redMask) | place(g, grab.greenMask) | place(b, grab.blueMask);
+        if ((grab.pixel(std::uint32_t(left + fx * k), std::uint32_t(top + below * k)) & colour) !=
+            want) {
+            std::puts("none");
+            return 1;
         }
     }
     if (first < 0) {
@@ -332,6 +372,9 @@ int main(int argc, char** argv) {
         return writePictures(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
     if (command == "lyricx" && argc == 7)
         return lyricX(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), atoi(argv[6]));
+    if (command == "lyricx" && argc == 9)
+        return lyricX(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), atoi(argv[6]),
+                      atoi(argv[7]), atoi(argv[8]));
     if (command == "song" && argc == 4) return writeSong(argv[2], std::atof(argv[3]));
     if (command == "check" && (argc == 5 || argc == 6))
         return checkGrab(argv[2], atoi(argv[3]), atoi(argv[4]), argc == 6 ? atoi(argv[5]) : 1);
@@ -340,6 +383,6 @@ int main(int argc, char** argv) {
     if (command == "close" && argc == 3) return sendClose(argv[2]);
     std::fprintf(stderr, "usage: kva_xhelper pictures DIR W H | song FILE SECONDS |"
                          " check FILE W H [K] | checkpng FILE W H K | close WINDOW-ID |"
-                         " lyricx FILE W H K LW\n");
+                         " lyricx FILE W H K LW [X Y]\n");
     return 2;
 }
