@@ -44,3 +44,10 @@ add_test(NAME display_wayland_refresh_144
           $<TARGET_FILE:kva_xhelper> refresh144 $<TARGET_FILE:kva-export>)
 set_tests_properties(display_wayland_refresh_144 PROPERTIES
   TIMEOUT ${kva_refresh_timeout} SKIP_RETURN_CODE 77)
+
+# The program's name as a sound server lists it, with kva on Xvfb.
+add_test(NAME display_x11_app_name
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/x11/app_name_test.sh $<TARGET_FILE:kva>
+          $<TARGET_FILE:kva_xhelper> ${number})
+set_tests_properties(display_x11_app_name PROPERTIES
+  TIMEOUT ${kva_refresh_timeout} SKIP_RETURN_CODE 77)
