@@ -217,3 +217,27 @@ TEST_F(SdlEnlargedTest, ChangedRowsAndRetakenSurfacesAreShownWhole) {
 }
 
 } // namespace
+
+// kva --window: a window in sight goes on drawing while another program has
+// the focus; hidden, it stops. On the dummy driver's 1024 x 768 screen the
+// window holds the frame once.
+class SdlWindowedTest : public SdlEventTest {
+  protected:
+    SdlWindowedTest() { platform::setPlacement({true, 0}); }
+    ~SdlWindowedTest() override { platform::setPlacement({}); }
+};
+
+TEST_F(SdlWindowedTest, DrawsWithoutFocusUntilHidden) {
+    int w = 0, h = 0;
+    SDL_GetWindowSize(window, &w, &h);
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 480);
+    push(SDL_WINDOWEVENT_FOCUS_LOST);
+    sleeps.clear();
+    EXPECT_EQ(display::presentFrame(frame.data()), 1);
+    EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{0}));
+    push(SDL_WINDOWEVENT_HIDDEN);
+    sleeps.clear();
+    EXPECT_EQ(display::presentFrame(frame.data()), 1);
+    EXPECT_TRUE(sleeps.empty());
+}
