@@ -9,7 +9,7 @@ set -euo pipefail
 
 run_packages=(
   build-essential cmake pkg-config
-  libsdl2-dev libx11-dev libpng-dev zlib1g-dev libminizip-dev
+  libsdl2-dev libx11-dev libxrandr-dev libpng-dev zlib1g-dev libminizip-dev
   libmpg123-dev libopenmpt-dev libsoxr-dev
   libmp3lame-dev libfreetype-dev fonts-dejavu-core
 )
@@ -19,7 +19,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libyuv-dev libpixman-1-dev
   clang-14 libclang-rt-14-dev
-  xvfb x11-apps x11-utils xdotool imagemagick libx11-dev x11-xserver-utils
+  xvfb x11-apps x11-utils xdotool imagemagick libx11-dev x11-xserver-utils openbox
   sway grim wtype
   pulseaudio pulseaudio-utils
   sox ffmpeg

@@ -114,6 +114,10 @@ void convertRows(const Display& d, const canvas::PixelWord* source, const Locked
 
 } // namespace
 
+void OutputLayer::waitWhileInactive() {
+    platform::sleepMs(1);
+}
+
 OutputLayer* setOutputLayer(OutputLayer* layer) {
     State& s = state();
     OutputLayer* old = s.layer;
@@ -157,7 +161,7 @@ std::int32_t presentFrame(const canvas::PixelWord* frameBuffer) {
     const Display& d = state().display;
     pumpMessages(d);
     if (d.active == 0) {
-        platform::sleepMs(1);
+        out().waitWhileInactive();
         return 1;
     }
     if (!d.rowConverter) return 0; // never set up: there is nothing to lock

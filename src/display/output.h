@@ -89,6 +89,9 @@ class OutputLayer {
     virtual void flip(Handle primary) = 0;
     virtual void hideCursor() = 0;
     virtual std::intptr_t defaultWindowProc(const WindowMessage& message) = 0;
+    // What presenting does instead of drawing while the application is not
+    // active; by default it sleeps 1 ms.
+    virtual void waitWhileInactive();
 
     virtual void releaseSurfaces(Handle primary) = 0;
     virtual void restoreDisplayMode(Handle displayObject) = 0;

@@ -1,11 +1,13 @@
 // sdl_output.cpp -- the output layer over SDL2. The display's mode is never
 // changed: a 640 x 480 mode "set" at a bit count is the desktop itself in that
-// layout, the window covers the whole primary display (SDL's desktop
-// fullscreen), and each frame is shown enlarged by the largest whole factor
-// that fits, centred on a black border that is drawn once. The window's
+// layout, the window covers one whole display (the primary unless the user
+// chose another; a monitor RandR lists where SDL sees fewer), or is a normal
+// window, and each frame is shown enlarged by the largest whole factor that
+// fits, centred on a black border that is drawn once. The window's
 // surface holds the display's own layout (display memory through XShm on
-// X11; a texture on Wayland, where SDL has no native framebuffer), and each
-// frame goes to the screen at most once per refresh.
+// X11; a texture on Wayland, where SDL has no native framebuffer). The
+// emulated mode refreshes at 60 Hz whatever the monitor does: frames leave on
+// the counter's 60 Hz schedule, and so does each call while the show is away.
 #include "platform/sdl_output.h"
 
 #include "display/scale.h"
@@ -14,12 +16,14 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace platform {
@@ -33,7 +37,88 @@ using display::WindowMessage;
 constexpr Handle kLibrary = 1;
 constexpr Handle kPrimary = 1;
 constexpr Handle kBackBuffer = 2;
-constexpr int kDefaultRefreshHz = 60;
+constexpr std::uint64_t kModeRefreshHz = 60; // a 640 x 480 mode's refresh
+
+Placement placement;
+
+// A display the show can cover: SDL's, or a monitor RandR lists on SDL's
+// X screen.
+struct Screen {
+    SDL_Rect bounds{};        // what the show covers fullscreen
+    SDL_Rect usable{};        // where a window may go
+    int sdlIndex = 0;         // SDL's display holding it
+    bool wholeDisplay = true; // bounds are all of SDL's display
+    std::string name;
+};
+
+bool isDriver(const char* name);
+
+bool contains(const SDL_Rect& r, int x, int y) {
+    return x >= r.x && y >= r.y && x < r.x + r.w && y < r.y + r.h;
+}
+
+// On one X screen split into monitors SDL 2.26 sees a single display; there
+// the monitors count, so the show never sits on the seam.
+std::vector<Screen> listScreens() {
+    std::vector<Screen> screens;
+    const int count = SDL_GetNumVideoDisplays();
+    for (int i = 0; i < count; ++i) {
+        Screen s;
+        s.sdlIndex = i;
+        if (SDL_GetDisplayBounds(i, &s.bounds) != 0) continue;
+        if (SDL_GetDisplayUsableBounds(i, &s.usable) != 0) s.usable = s.bounds;
+        const char* name = SDL_GetDisplayName(i);
+        s.name = name ? name : "";
+        screens.push_back(s);
+    }
+    if (!isDriver("x11")) return screens;
+    const std::vector<MonitorArea> monitors = x11Monitors();
+    if (monitors.size() <= screens.size()) return screens;
+    std::vector<Screen> split;
+    for (const MonitorArea& m : monitors) {
+        Screen s;
+        s.bounds = SDL_Rect{m.x, m.y, m.width, m.height};
+        s.name = m.name;
+        for (const Screen& whole : screens) {
+            if (!contains(whole.bounds, m.x + m.width / 2, m.y + m.height / 2)) continue;
+            s.sdlIndex = whole.sdlIndex;
+            s.wholeDisplay = SDL_RectEquals(&s.bounds, &whole.bounds);
+            if (!SDL_IntersectRect(&whole.usable, &s.bounds, &s.usable)) s.usable = s.bounds;
+        }
+        split.push_back(s);
+    }
+    return split;
+}
+
+// libdecor, which SDL's Wayland driver starts where the compositor draws no
+// window decorations, tells standard error each time it finds no plugins;
+// there the show simply has none. Its lines are held back while the video
+// system starts; every other line is passed on.
+bool isDecorationNotice(const char* line) {
+    return std::strncmp(line, "Couldn't open plugin directory", 30) == 0 ||
+           std::strncmp(line, "No plugins found", 16) == 0;
+}
+
+int initVideo() {
+    std::fflush(stderr);
+    std::FILE* held = std::tmpfile();
+    const int saved = held ? dup(STDERR_FILENO) : -1;
+    if (saved < 0 || dup2(fileno(held), STDERR_FILENO) < 0) {
+        if (saved >= 0) close(saved);
+        if (held) std::fclose(held);
+        return SDL_InitSubSystem(SDL_INIT_VIDEO);
+    }
+    const int result = SDL_InitSubSystem(SDL_INIT_VIDEO);
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    std::rewind(held);
+    char line[512];
+    while (std::fgets(line, sizeof line, held))
+        if (!isDecorationNotice(line)) std::fputs(line, stderr);
+    std::fclose(held);
+    return result;
+}
 
 std::uint32_t bitCountOf(std::uint32_t format) {
     return SDL_BYTESPERPIXEL(format) * 8u;
@@ -72,6 +157,13 @@ std::uintptr_t keyCode(SDL_Keycode key) {
     return (code & 0xFF) == display::kKeyEscape ? 0 : code;
 }
 
+// F11, or Alt with Enter: what users of SDL programs expect to switch
+// between window and fullscreen.
+bool switchesMode(const SDL_Keysym& key) {
+    if (key.sym == SDLK_F11) return true;
+    return (key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && (key.mod & KMOD_ALT) != 0;
+}
+
 class SdlOutput final : public display::OutputLayer {
   public:
     const char* lastError() override { return error_.c_str(); }
@@ -93,14 +185,23 @@ class SdlOutput final : public display::OutputLayer {
     }
 
     Handle createDisplayObject() override {
-        if (SDL_GetNumVideoDisplays() < 1) return failed(SDL_GetError());
-        return Handle(kDisplayIndex + 1);
+        const std::vector<Screen> screens = listScreens();
+        if (screens.empty()) return failed(SDL_GetError());
+        if (placement.display < 0 || std::size_t(placement.display) >= screens.size())
+            return failed("there is no such display");
+        screen_ = screens[std::size_t(placement.display)];
+        windowed_ = placement.windowed;
+        return Handle(placement.display + 1);
     }
 
     // SDL names the window's class after the program unless these say
     // otherwise, and reads them when its video system starts, before the
     // class is known here: so it starts again, once, with the class in place.
+    // The class is the program's name for the desktop too: sound mixers and
+    // screen-saver inhibitors list it, not "SDL Application".
     void registerWindowClass(const char* className, display::WindowProc) override {
+        SDL_SetHint(SDL_HINT_APP_NAME, className);
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, className);
         const char* current = std::getenv("SDL_VIDEO_X11_WMCLASS");
         if (current && std::strcmp(current, className) == 0) return;
         setenv("SDL_VIDEO_X11_WMCLASS", className, 1);
@@ -113,9 +214,8 @@ class SdlOutput final : public display::OutputLayer {
 
     // Hidden and windowed until the mode is known and the surfaces are made.
     Handle createWindow(const char*, const char* title) override {
-        window_ = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED_DISPLAY(kDisplayIndex),
-                                   SDL_WINDOWPOS_UNDEFINED_DISPLAY(kDisplayIndex), 1, 1,
-                                   SDL_WINDOW_HIDDEN);
+        window_ = SDL_CreateWindow(title, screen_.bounds.x, screen_.bounds.y, 1, 1,
+                                   SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
         if (!window_) return failed(SDL_GetError());
         pending_.push_back(WindowMessage{windowHandle(), MessageKind::SetCursor, 0, 0});
         return windowHandle();
@@ -182,6 +282,9 @@ class SdlOutput final : public display::OutputLayer {
 
     std::intptr_t defaultWindowProc(const WindowMessage&) override { return 0; }
 
+    // The show steps as when seen, and costs no more: one frame per tick.
+    void waitWhileInactive() override { waitForTick(); }
+
     // The window owns its surface; it goes when the window does.
     void releaseSurfaces(Handle) override {
         surface_ = nullptr;
@@ -214,8 +317,6 @@ class SdlOutput final : public display::OutputLayer {
     }
 
   private:
-    static constexpr int kDisplayIndex = 0;
-
     // SDL sometimes fails with an empty message; the user still gets a reason.
     Handle failed(const char* reason) {
         error_ = reason && *reason ? reason : "SDL gave no reason";
@@ -229,12 +330,14 @@ class SdlOutput final : public display::OutputLayer {
 
     bool startVideo();
     std::string describeScreen();
+    SDL_Rect windowRect() const;
+    bool applyMode();
+    void switchMode();
     void acquireSurface();
     void placeFrame();
-    void usePacing();
     void translate(const SDL_Event& event, WindowMessage& message);
     void translateWindowEvent(const SDL_WindowEvent& event, WindowMessage& message);
-    void waitForRefresh();
+    void waitForTick();
     display::RowSpan enlargeChangedRows();
     bool waylandLost();
 
@@ -255,9 +358,11 @@ class SdlOutput final : public display::OutputLayer {
     std::vector<unsigned char> enlarged_; // the back buffer when factor_ > 1
     std::vector<unsigned char> shown_;    // what the surface holds enlarged; empty: unknown
     std::deque<WindowMessage> pending_;
-    bool vsync_ = false;       // the driver waits for the refresh itself
-    std::uint64_t period_ = 0; // counter ticks per refresh
-    std::uint64_t nextFlip_ = 0;
+    Screen screen_;                   // where the show appears
+    bool windowed_ = false;           // in a normal window rather than fullscreen
+    SDL_Rect windowedRect_{};         // the window's place when it last was one
+    std::uint64_t scheduleStart_ = 0; // counter value where the 60 Hz ticks began
+    std::uint64_t ticks_ = 0;         // ticks since then
 };
 
 // SDL's Wayland driver reports a failed connection as a quit request.
@@ -275,7 +380,7 @@ bool SdlOutput::waylandLost() {
 // wait for the compositor's refresh.
 bool SdlOutput::startVideo() {
     SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_OVERRIDE);
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    if (initVideo() != 0) return false;
     videoUp_ = true;
     textureBacked_ = isDriver("wayland");
     if (textureBacked_) {
@@ -289,7 +394,7 @@ bool SdlOutput::startVideo() {
 // What the screen is, for the reason given when no mode fits.
 std::string SdlOutput::describeScreen() {
     SDL_DisplayMode mode;
-    if (SDL_GetDesktopDisplayMode(kDisplayIndex, &mode) != 0) return SDL_GetError();
+    if (SDL_GetDesktopDisplayMode(screen_.sdlIndex, &mode) != 0) return SDL_GetError();
     const std::string size = std::to_string(mode.w) + "x" + std::to_string(mode.h);
     if (mode.format == SDL_PIXELFORMAT_UNKNOWN)
         return "the screen is " + size + " in a pixel layout SDL cannot draw";
@@ -297,28 +402,70 @@ std::string SdlOutput::describeScreen() {
            " bits per pixel";
 }
 
-// The mode is emulated: it "exists" when the primary display is at least that
-// large and its own layout has that bit count, so the 32, 24, 16 order still
-// settles on the display's layout. The window is placed over that display.
+// The mode is emulated: it "exists" when the display is at least that large
+// (or the show is in a window) and its own layout has that bit count, so the
+// 32, 24, 16 order still settles on the display's layout.
 bool SdlOutput::setDisplayMode(Handle, std::int32_t width, std::int32_t height,
                                std::int32_t bitsPerPixel) {
     if (!window_) return refused("the window was not created");
-    SDL_Rect bounds;
     SDL_DisplayMode desktop;
-    if (SDL_GetDisplayBounds(kDisplayIndex, &bounds) != 0 ||
-        SDL_GetDesktopDisplayMode(kDisplayIndex, &desktop) != 0)
-        return refused(SDL_GetError());
-    if (bounds.w < width || bounds.h < height ||
+    if (SDL_GetDesktopDisplayMode(screen_.sdlIndex, &desktop) != 0) return refused(SDL_GetError());
+    const SDL_Rect& bounds = screen_.bounds;
+    if ((!windowed_ && (bounds.w < width || bounds.h < height)) ||
         bitCountOf(desktop.format) != std::uint32_t(bitsPerPixel))
         return refused(describeScreen().c_str());
-    // Without a window manager nobody else gives the window the display's place.
-    SDL_SetWindowPosition(window_, bounds.x, bounds.y);
-    SDL_SetWindowSize(window_, bounds.w, bounds.h);
     width_ = width;
     height_ = height;
-    const int hz = desktop.refresh_rate > 0 ? desktop.refresh_rate : kDefaultRefreshHz;
-    period_ = SDL_GetPerformanceFrequency() / std::uint64_t(hz);
+    windowedRect_ = windowRect();
     return true;
+}
+
+// At first the largest whole multiple of the frame that fits the display's
+// usable area, centred there.
+SDL_Rect SdlOutput::windowRect() const {
+    const SDL_Rect& area = screen_.usable;
+    const std::int32_t k =
+        std::max<std::int32_t>(1, display::wholeScaleFactor(area.w, area.h, width_, height_));
+    const int w = width_ * k, h = height_ * k;
+    return SDL_Rect{area.x + std::max(0, (area.w - w) / 2), area.y + std::max(0, (area.h - h) / 2),
+                    w, h};
+}
+
+// Fullscreen covers the display (without a window manager nobody else gives
+// the window its place); a monitor that is only part of SDL's display gets a
+// borderless window over its rectangle. A window is never smaller than the
+// frame.
+bool SdlOutput::applyMode() {
+    if (windowed_) {
+        if (SDL_SetWindowFullscreen(window_, 0) != 0) return false;
+        SDL_SetWindowBordered(window_, SDL_TRUE);
+        SDL_SetWindowResizable(window_, SDL_TRUE);
+        SDL_SetWindowMinimumSize(window_, width_, height_);
+        SDL_SetWindowSize(window_, windowedRect_.w, windowedRect_.h);
+        SDL_SetWindowPosition(window_, windowedRect_.x, windowedRect_.y);
+        return true;
+    }
+    const SDL_Rect& bounds = screen_.bounds;
+    SDL_SetWindowResizable(window_, SDL_FALSE);
+    SDL_SetWindowPosition(window_, bounds.x, bounds.y);
+    SDL_SetWindowSize(window_, bounds.w, bounds.h);
+    if (screen_.wholeDisplay)
+        return SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0;
+    SDL_SetWindowBordered(window_, SDL_FALSE);
+    return true;
+}
+
+// F11 and Alt+Enter: between window and fullscreen. The surface is taken
+// again, and the frame re-fitted, before the next frame is drawn.
+void SdlOutput::switchMode() {
+    if (!surface_) return;
+    if (windowed_) {
+        SDL_GetWindowPosition(window_, &windowedRect_.x, &windowedRect_.y);
+        SDL_GetWindowSize(window_, &windowedRect_.w, &windowedRect_.h);
+    }
+    windowed_ = !windowed_;
+    applyMode();
+    stale_ = true;
 }
 
 // SDL's window surface is a front surface with exactly one back buffer.
@@ -326,25 +473,14 @@ Handle SdlOutput::createSurfaces(Handle displayObject, Arrangement arrangement) 
     if (!displayObject || !window_ || !width_) return failed("no display mode is set");
     if (arrangement == Arrangement::TwoBackBuffers)
         return failed("the window surface has one back buffer, not two");
-    if (SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0)
-        return failed(SDL_GetError());
+    if (!applyMode()) return failed(SDL_GetError());
     SDL_ShowWindow(window_);
     surface_ = SDL_GetWindowSurface(window_);
     if (!surface_) return failed(SDL_GetError());
     surfaceFormat_ = surface_->format->format;
     lonePrimary_ = arrangement == Arrangement::LonePrimary;
     acquireSurface();
-    usePacing();
     return kPrimary;
-}
-
-// Where SDL's texture-backed surface waits for the refresh itself, no wait of
-// our own is added.
-void SdlOutput::usePacing() {
-    SDL_RendererInfo info;
-    SDL_Renderer* renderer = textureBacked_ ? SDL_GetRenderer(window_) : nullptr;
-    vsync_ = renderer && SDL_GetRendererInfo(renderer, &info) == 0 &&
-             (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
 }
 
 // SDL replaces the window surface after a size change; a replacement in
@@ -400,7 +536,7 @@ void SdlOutput::flip(Handle primary) {
     display::RowSpan rows{0, height_};
     if (usable_ && factor_ > 1) rows = enlargeChangedRows();
     const bool send = !borderShown_ || !surface_ || rows.first < rows.end;
-    if (!vsync_ || !send) waitForRefresh();
+    waitForTick();
     if (!send) return;
     const SDL_Rect whole{0, 0, surface_ ? surface_->w : 0, surface_ ? surface_->h : 0};
     const SDL_Rect band{picture_.x, picture_.y + rows.first * factor_, picture_.w,
@@ -437,16 +573,29 @@ display::RowSpan SdlOutput::enlargeChangedRows() {
     return rows;
 }
 
-// Like a flipping chain: a new frame waits for the next refresh. A caller
-// that fell more than a refresh behind starts a fresh schedule.
-void SdlOutput::waitForRefresh() {
-    std::uint64_t now = SDL_GetPerformanceCounter();
-    if (nextFlip_ != 0 && now < nextFlip_) {
-        const double seconds = double(nextFlip_ - now) / double(SDL_GetPerformanceFrequency());
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        now = nextFlip_;
+// Like a flipping chain on a 60 Hz mode: a new frame waits for the next
+// tick. The ticks follow the counter (a rounded period would drift), and a
+// caller that fell more than a tick behind starts a fresh schedule. Where the
+// driver then also waits for the compositor's refresh, the frame has still
+// left on this schedule.
+void SdlOutput::waitForTick() {
+    const std::uint64_t frequency = SDL_GetPerformanceFrequency();
+    const auto tickAt = [&](std::uint64_t n) {
+        return scheduleStart_ + n * (frequency / kModeRefreshHz) +
+               n * (frequency % kModeRefreshHz) / kModeRefreshHz;
+    };
+    const std::uint64_t now = SDL_GetPerformanceCounter();
+    const std::uint64_t next = tickAt(ticks_ + 1);
+    if (scheduleStart_ == 0 || now > tickAt(ticks_ + 2)) {
+        scheduleStart_ = now;
+        ticks_ = 0;
+        return;
     }
-    nextFlip_ = (nextFlip_ == 0 || now > nextFlip_ + period_) ? now + period_ : nextFlip_ + period_;
+    ++ticks_;
+    if (now < next) {
+        const double seconds = double(next - now) / double(frequency);
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
 }
 
 bool SdlOutput::peekMessage(Handle window, WindowMessage& message) {
@@ -471,6 +620,8 @@ void SdlOutput::translate(const SDL_Event& event, WindowMessage& message) {
         return;
     case SDL_KEYDOWN:
     case SDL_KEYUP:
+        if (event.type == SDL_KEYDOWN && !event.key.repeat && switchesMode(event.key.keysym))
+            switchMode();
         message.kind = event.type == SDL_KEYDOWN ? MessageKind::KeyDown : MessageKind::KeyUp;
         message.wParam = keyCode(event.key.keysym.sym);
         return;
@@ -496,9 +647,11 @@ void SdlOutput::translateWindowEvent(const SDL_WindowEvent& event, WindowMessage
     case SDL_WINDOWEVENT_EXPOSED: // the border is sent again with the next frame
         borderShown_ = false;
         return;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+        if (windowed_) return; // a window in sight goes on while the user types elsewhere
+        [[fallthrough]];
     case SDL_WINDOWEVENT_HIDDEN:
     case SDL_WINDOWEVENT_MINIMIZED:
-    case SDL_WINDOWEVENT_FOCUS_LOST:
         message.kind = MessageKind::Activate;
         message.wParam = 0;
         return;
@@ -518,6 +671,33 @@ void SdlOutput::translateWindowEvent(const SDL_WindowEvent& event, WindowMessage
 }
 
 } // namespace
+
+void setPlacement(const Placement& chosen) {
+    placement = chosen;
+}
+
+// The stand-in drivers that SDL picks where there is no display have nothing
+// to choose from: opening the display will say so.
+std::string checkDisplayNumber(int display) {
+    if (initVideo() != 0) return {};
+    const char* driver = SDL_GetCurrentVideoDriver();
+    std::string line;
+    const std::vector<Screen> screens =
+        driver && isStandInDriver(driver) && !namedInEnvironment(driver) ? std::vector<Screen>{}
+                                                                         : listScreens();
+    if (!screens.empty() && (display < 0 || std::size_t(display) >= screens.size())) {
+        line = "kva: there is no display " + std::to_string(display) + "; the displays are ";
+        for (std::size_t i = 0; i < screens.size(); ++i) {
+            const SDL_Rect& b = screens[i].bounds;
+            line += (i ? ", " : "") + std::to_string(i) + " (" +
+                    (screens[i].name.empty() ? "" : screens[i].name + ", ") + std::to_string(b.w) +
+                    "x" + std::to_string(b.h) + " at " + std::to_string(b.x) + "," +
+                    std::to_string(b.y) + (i == 0 ? ", primary)" : ")");
+        }
+    }
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return line;
+}
 
 display::OutputLayer& sdlOutputLayer() {
     static SdlOutput layer;

@@ -1,6 +1,7 @@
-// main.cpp -- kva: the self-running show. It takes no arguments; --help and
-// --version answer without opening the display, anything else is ignored.
-// Start-up, the main loop and the end, each a named step.
+// main.cpp -- kva: the self-running show. --window and --display N say where
+// it appears; --help and --version answer without opening the display;
+// anything else is ignored. Start-up, the main loop and the end, each a
+// named step.
 #include "assets/lookup.h"
 #include "assets/png.h"
 #include "assets/store.h"
@@ -8,12 +9,15 @@
 #include "display/display.h"
 #include "music/music.h"
 #include "platform/platform.h"
+#include "platform/sdl_output.h"
 #include "show/clock.h"
 #include "show/show.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #ifndef KVA_VERSION
 #define KVA_VERSION "unknown"
@@ -96,18 +100,22 @@ int runShow() {
 }
 
 constexpr const char* kHelp =
-    "Usage: kva [--help | --version]\n"
+    "Usage: kva [--window] [--display N] | --help | --version\n"
     "\n"
     "A self-running fullscreen music-video show: 192 seconds of pictures and\n"
-    "one song. Escape or closing the window ends it. It takes no other arguments.\n"
+    "one song. Escape or closing the window ends it; F11 or Alt+Enter switches\n"
+    "between fullscreen and a window.\n"
     "\n"
     "Each picture and the song are looked for by name, as a plain file, under\n"
     "data/ and in the archive pr0n.rar, first in the working folder, then in the\n"
     "program's own folder, in ../share/kva beside it, and in $XDG_DATA_HOME/kva\n"
     "(~/.local/share/kva). The first pr0n.rar found is the one used.\n"
     "\n"
-    "  --help     show this text\n"
-    "  --version  show the version\n";
+    "  --window     show it in a window, at first the largest whole multiple of\n"
+    "               640x480 that fits the display; resizing re-fits the picture\n"
+    "  --display N  show it on display N (default 0, the primary one)\n"
+    "  --help       show this text\n"
+    "  --version    show the version\n";
 
 // 1 for --help, 2 for --version, 0 for anything else.
 int informationAsked(int argc, char** argv) {
@@ -116,6 +124,38 @@ int informationAsked(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--version")) return 2;
     }
     return 0;
+}
+
+// A display number: digits only, and not absurdly many.
+bool parseDisplay(const char* text, int& display) {
+    if (!*text || std::strlen(text) > 4 || std::strspn(text, "0123456789") != std::strlen(text))
+        return false;
+    display = std::atoi(text);
+    return true;
+}
+
+// --window and --display N (or --display=N). False, with one line on standard
+// error, when the number is missing or not one.
+bool readPlacement(int argc, char** argv, platform::Placement& placement, bool& displayGiven) {
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (!std::strcmp(arg, "--window")) {
+            placement.windowed = true;
+            continue;
+        }
+        const char* value = nullptr;
+        if (!std::strcmp(arg, "--display"))
+            value = i + 1 < argc ? argv[++i] : "";
+        else if (!std::strncmp(arg, "--display=", 10))
+            value = arg + 10;
+        if (!value) continue;
+        if (!parseDisplay(value, placement.display)) {
+            std::fprintf(stderr, "kva: --display takes a display number such as 0 or 1\n");
+            return false;
+        }
+        displayGiven = true;
+    }
+    return true;
 }
 
 } // namespace
@@ -129,6 +169,17 @@ int main(int argc, char** argv) {
         std::puts("kva " KVA_VERSION);
         return 0;
     }
+    platform::Placement placement;
+    bool displayGiven = false;
+    if (!readPlacement(argc, argv, placement, displayGiven)) return 2;
+    if (displayGiven) {
+        const std::string wrong = platform::checkDisplayNumber(placement.display);
+        if (!wrong.empty()) {
+            std::fprintf(stderr, "%s\n", wrong.c_str());
+            return 2;
+        }
+    }
+    platform::setPlacement(placement);
     assets::useStandardSearchFolders();
     return runShow();
 }

@@ -4,9 +4,15 @@
 # screenshot must be the background enlarged twice, centred on black, and
 # Escape (typed through a virtual keyboard) must end kva with status 0; or,
 # with "compositorkill", sway killed under the show must end kva within a
-# second with status 1 and one line.
+# second with status 1 and one line; or, with "libdecor", the same as escape
+# with SDL made to decorate its window through libdecor, which finds no
+# plugins (as on weston or mutter without them): still nothing on standard
+# error; or, with "refresh144", the output refreshing at 144 Hz: the first
+# lyric in grim's screenshots is where kva-export's stills (60 steps a second)
+# have it, so frames are presented at 60 a second, not 144.
 # Exits 77 (skipped) when sway, grim or wtype is missing or sway cannot start.
-#   display_wayland_test.sh KVA HELPER [escape|compositorkill]
+#   display_wayland_test.sh KVA HELPER [escape|compositorkill|libdecor]
+#   display_wayland_test.sh KVA HELPER refresh144 KVA-EXPORT
 set -euo pipefail
 
 kva=$(realpath "$1") helper=$(realpath "$2") ending=${3:-escape}
@@ -33,9 +39,17 @@ if [ "$(id -u)" -eq 0 ]; then
     user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
 mkdir -m 700 "$work/runtime"
-printf 'output HEADLESS-1 mode 1920x1080\n' >"$work/sway.cfg"
+mode=1920x1080 lyric=()
+if [ "$ending" = refresh144 ]; then
+    exporter=$(realpath "$4")
+    source "$(dirname "$0")/lyric.sh"
+    # Only the frame's top rows, uncompressed: the grab takes little time.
+    lyric_factor=2 grab_ext=ppm lyric_origin='0 0' lyric=("$lyric_width")
+    mode=1920x1080@144Hz
+fi
+printf 'output HEADLESS-1 mode %s\n' "$mode" >"$work/sway.cfg"
 cp "$kva" "$work/kva"
-"$helper" pictures "$work" 640 480 || fail "cannot write the test pictures"
+"$helper" pictures "$work" 640 480 "${lyric[@]}" || fail "cannot write the test pictures"
 [ "$(id -u)" -eq 0 ] && chown -R 65534:65534 "$work"
 session=(env -u DISPLAY -u WAYLAND_DISPLAY HOME="$work" XDG_RUNTIME_DIR="$work/runtime")
 
@@ -52,9 +66,24 @@ done
 [ -n "$socket" ] || skip "sway offered no Wayland socket within 30 s"
 client=("${user[@]}" "${session[@]}" WAYLAND_DISPLAY="$socket")
 
-(cd "$work" && exec "${client[@]}" SDL_VIDEODRIVER=wayland SDL_AUDIODRIVER=dummy ./kva) \
+decor=()
+if [ "$ending" = libdecor ]; then
+    decor=(SDL_VIDEO_WAYLAND_PREFER_LIBDECOR=1 LIBDECOR_PLUGIN_DIR="$work/no-plugins")
+    ending=escape
+fi
+(cd "$work" && exec "${client[@]}" "${decor[@]}" SDL_VIDEODRIVER=wayland SDL_AUDIODRIVER=dummy ./kva) \
     >"$work/kva.out" 2>"$work/kva.err" &
 kva_pid=$!
+
+if [ "$ending" = refresh144 ]; then
+    take_grab() { "${client[@]}" grim -t ppm -g '320,60 1280x100' "$1"; }
+    wait_for_lyric
+    follow_lyric
+    kill -0 "$kva_pid" 2>/dev/null || fail "kva ended early"
+    check_lyric b c d
+    echo "ok: on a 144 Hz output the lyric moved as at 60 frames a second"
+    exit 0
+fi
 
 # Screenshots until the background shows, however long the first frame takes.
 checked='' until=$((SECONDS + 30))

@@ -8,6 +8,12 @@
 //                                      K times enlarged (default 1), centred on black
 //   kva_xhelper checkpng FILE.png W H K  the same for a PNG grab (8 bits a channel)
 //   kva_xhelper close WINDOW-ID        WM_DELETE_WINDOW to that window
+//   kva_xhelper pictures DIR W H LW    the same, the first lyric LW pixels wide
+//   kva_xhelper lyricx FILE W H K LW [X Y]  the first lyric's x in the frame
+//                                      that an xwd, PNG or PPM grab shows K
+//                                      times enlarged, centred or with its top
+//                                      left at (X, Y); "none" when it does not
+//                                      show, or the grab is not the frame
 #include "test_songs.h"
 
 #include <X11/Xlib.h>
@@ -71,13 +77,16 @@ int writePicture(const std::string& path, int w, int h, bool alpha) {
 
 // None of the pictures but the first background shows in the first seven
 // seconds of the show, when the grab is taken.
-int writePictures(const std::string& dir, int w, int h) {
-    const char* const others[] = {
-        "moose_middle.png", "moose_right.png", "moose_left.png", "greets.png", "credits.png",
-        "refreng_1.png",    "refreng_2.png",   "vers_1.png",     "vers_2.png", "mange_hoyre.png"};
+constexpr int kSmallWidth = 48, kSmallHeight = 32;
+
+int writePictures(const std::string& dir, int w, int h, int lyricWidth = kSmallWidth) {
+    const char* const others[] = {"moose_middle.png", "moose_right.png", "moose_left.png",
+                                  "greets.png",       "credits.png",     "refreng_1.png",
+                                  "refreng_2.png",    "vers_2.png",      "mange_hoyre.png"};
     if (writePicture(dir + "/solnedgang.png", w, h, false) != 0) return 2;
+    if (writePicture(dir + "/vers_1.png", lyricWidth, kSmallHeight, true) != 0) return 2;
     for (const char* name : others)
-        if (writePicture(dir + "/" + name, 48, 32, true) != 0) return 2;
+        if (writePicture(dir + "/" + name, kSmallWidth, kSmallHeight, true) != 0) return 2;
     return 0;
 }
 
@@ -220,6 +229,123 @@ int checkPng(const char* path, int w, int h, int k) {
     return compare(grab, w, h, k);
 }
 
+// A grab read from an xwd file or a PNG (8 bits a channel, XRGB layout).
+struct GrabFile {
+    Xwd xwd;
+    std::vector<unsigned char> rgb;
+    Grab grab;
+};
+
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A binary PPM (grim -t ppm): "P6 W H 255" and RGB bytes.
+bool readPpm(const char* path, GrabFile& file) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    unsigned width = 0, height = 0, maxval = 0;
+    const bool header = std::fscanf(f, "P6 %u %u %u", &width, &height, &maxval) == 3 &&
+                        maxval == 255 && std::fgetc(f) != EOF;
+    file.rgb.resize(header ? std::size_t(width) * height * 3 : 0);
+    const bool read =
+        header && std::fread(file.rgb.data(), 1, file.rgb.size(), f) == file.rgb.size();
+    std::fclose(f);
+    const unsigned char* rgb = file.rgb.data();
+    file.grab = Grab{
+        width, height, 0xFF0000, 0xFF00, 0xFF, [rgb, width](std::uint32_t px, std::uint32_t py) {
+            const unsigned char* p = rgb + (std::size_t(py) * width + px) * 3;
+            return std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
+        }};
+    return read;
+}
+
+bool readGrab(const char* path, GrabFile& file) {
+    if (endsWith(path, ".ppm")) return readPpm(path, file);
+    if (!endsWith(path, ".png")) {
+        if (!readXwd(path, file.xwd)) return false;
+        const Xwd& x = file.xwd;
+        file.grab = Grab{
+            x.width,    x.height,
+            x.redMask,  x.greenMask,
+            x.blueMask, [&x](std::uint32_t px, std::uint32_t py) { return pixelAt(x, px, py); }};
+        return true;
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path)) return false;
+    image.format = PNG_FORMAT_RGB;
+    file.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, file.rgb.data(), 0, nullptr)) return false;
+    const std::uint32_t width = image.width;
+    const unsigned char* rgb = file.rgb.data();
+    file.grab = Grab{width,
+                     image.height,
+                     0xFF0000,
+                     0xFF00,
+                     0xFF,
+                     [rgb, width](std::uint32_t px, std::uint32_t py) {
+                         const unsigned char* p = rgb + (std::size_t(py) * width + px) * 3;
+                         return std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
+                     }};
+    return true;
+}
+
+// The frame columns of the lyric's rows that differ from the background give
+// its x: the left edge while that is on the frame, else the right edge less
+// the lyric's width.
+int lyricX(const char* path, int w, int h, int k, int lyricWidth, int left = -1, int top = -1) {
+    GrabFile file;
+    if (!readGrab(path, file)) {
+        std::fprintf(stderr, "cannot read the grab %s\n", path);
+        return 2;
+    }
+    const Grab& grab = file.grab;
+    if (left < 0) left = (int(grab.width) - w * k) / 2;
+    if (top < 0) top = (int(grab.height) - h * k) / 2;
+    const int below = kSmallHeight + 8;
+    if (left < 0 || top < 0 || left + w * k > int(grab.width) ||
+        top + (below + 1) * k > int(grab.height))
+        return 2;
+    const std::uint32_t colour = grab.redMask | grab.greenMask | grab.blueMask;
+    int first = -1, last = -1;
+    for (int fx = 0; fx < w; ++fx) {
+        for (int fy = 0; fy < kSmallHeight; ++fy) {
+            unsigned r, g, b;
+            patternAt(fx, fy, r, g, b);
+            const std::uint32_t want =
+                place(r, grab.redMask) | place(g, grab.greenMask) | place(b, grab.blueMask);
+            const std::uint32_t got =
+                grab.pixel(std::uint32_t(left + fx * k), std::uint32_t(top + fy * k)) & colour;
+            if (got != want) {
+                if (first < 0) first = fx;
+                last = fx;
+                break;
+            }
+        }
+    }
+    // Below the lyric only the background shows (until the moose comes):
+    // anything else there is not the show's frame.
+    for (int fx = 0; fx < w; ++fx) {
+        unsigned r, g, b;
+        patternAt(fx, below, r, g, b);
+        const std::uint32_t want =
+            place(r, grab.redMask) | place(g, grab.greenMask) | place(b, grab.blueMask);
+        if ((grab.pixel(std::uint32_t(left + fx * k), std::uint32_t(top + below * k)) & colour) !=
+            want) {
+            std::puts("none");
+            return 1;
+        }
+    }
+    if (first < 0) {
+        std::puts("none");
+        return 1;
+    }
+    std::printf("%d\n", first > 0 ? first : last - (lyricWidth - 1));
+    return 0;
+}
+
 int sendClose(const char* id) {
     Display* d = XOpenDisplay(nullptr);
     if (!d) return 2;
@@ -242,6 +368,13 @@ int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "pictures" && argc == 5)
         return writePictures(argv[2], atoi(argv[3]), atoi(argv[4]));
+    if (command == "pictures" && argc == 6)
+        return writePictures(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
+    if (command == "lyricx" && argc == 7)
+        return lyricX(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), atoi(argv[6]));
+    if (command == "lyricx" && argc == 9)
+        return lyricX(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), atoi(argv[6]),
+                      atoi(argv[7]), atoi(argv[8]));
     if (command == "song" && argc == 4) return writeSong(argv[2], std::atof(argv[3]));
     if (command == "check" && (argc == 5 || argc == 6))
         return checkGrab(argv[2], atoi(argv[3]), atoi(argv[4]), argc == 6 ? atoi(argv[5]) : 1);
@@ -249,6 +382,7 @@ int main(int argc, char** argv) {
         return checkPng(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
     if (command == "close" && argc == 3) return sendClose(argv[2]);
     std::fprintf(stderr, "usage: kva_xhelper pictures DIR W H | song FILE SECONDS |"
-                         " check FILE W H [K] | checkpng FILE W H K | close WINDOW-ID\n");
+                         " check FILE W H [K] | checkpng FILE W H K | close WINDOW-ID |"
+                         " lyricx FILE W H K LW [X Y]\n");
     return 2;
 }
