@@ -117,4 +117,36 @@ void frameCompose(benchmark::State& state) {
 }
 BENCHMARK(frameCompose)->Name("frame/compose");
 
+// The same frame composed as kva composes it, changed rows only: with the
+// lyric moved 3 pixels (its 100 rows) and with nothing moved (no row).
+void frameComposeBanded(benchmark::State& state, bool lyricMoves) {
+    auto back = randomWords(kW * kH, 3, true);
+    auto moose = randomWords(200 * 300, 4, false);
+    auto lyric = randomWords(1200 * 100, 5, false);
+    show::Pictures pictures;
+    pictures.sunset = canvas::Image{kW, kH, back.data(), 0};
+    for (auto& m : pictures.moose) m = canvas::Image{200, 300, moose.data(), 1};
+    for (auto& l : pictures.lyric) l = canvas::Image{1200, 100, lyric.data(), 1};
+    bench::AlignedVector<canvas::PixelWord> frame(kW * kH);
+    const canvas::Image target{kW, kH, frame.data(), 0};
+
+    show::ShowState s;
+    show::initShowState(s);
+    s.composeWhole = false;
+    show::stepShow(s, 31.5f, pictures, target);
+    s.lyricX = 100;
+    show::stepShow(s, 0.0f, pictures, target);
+    const show::ShowState at = s;
+    for (auto _ : state) {
+        s = at;
+        if (lyricMoves) s.lyricX = 97;
+        show::stepShow(s, 0.0f, pictures, target);
+        benchmark::ClobberMemory();
+    }
+    if (s.composed.end - s.composed.first != (lyricMoves ? 100 : 0))
+        state.SkipWithError("not the rows expected");
+}
+BENCHMARK_CAPTURE(frameComposeBanded, lyric, true)->Name("frame/compose_banded/lyric");
+BENCHMARK_CAPTURE(frameComposeBanded, still, false)->Name("frame/compose_banded/still");
+
 } // namespace

@@ -81,3 +81,14 @@ add_test(NAME display_x11_changed_rows
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/x11/band_check.sh $<TARGET_FILE:kva_bandcheck>
           ${kva_band_display})
 set_tests_properties(display_x11_changed_rows PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77)
+
+# The show on a 1920 x 1080 screen against kva-export's stills, before and
+# after another window covered it.
+math(EXPR kva_still_display "${KVA_X11_SCALED_DISPLAY} + 9")
+add_test(NAME display_x11_show_stills
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/x11/still_check.sh $<TARGET_FILE:kva>
+          $<TARGET_FILE:kva-export> $<TARGET_FILE:kva_xhelper> ${kva_still_display})
+set_tests_properties(display_x11_show_stills PROPERTIES TIMEOUT 90)
+if(KVA_SANITIZE)
+  set_tests_properties(display_x11_show_stills PROPERTIES ENVIRONMENT KVA_TEST_SLOWDOWN=3)
+endif()

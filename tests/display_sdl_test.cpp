@@ -241,3 +241,26 @@ TEST_F(SdlWindowedTest, DrawsWithoutFocusUntilHidden) {
     EXPECT_EQ(display::presentFrame(frame.data()), 1);
     EXPECT_TRUE(sleeps.empty());
 }
+
+namespace {
+
+// Named rows: only those are enlarged and sent, none when none changed, and
+// a surface taken anew gets the whole frame though no row was named.
+TEST_F(SdlEnlargedTest, NamedRowsAloneAreSentAndARetakenSurfaceGetsAll) {
+    paintRows(10, 20, 0xFF102030);
+    EXPECT_EQ(display::presentRows(frame.data(), 10, 20), 1);
+    for (int y : {0, 9, 10, 19, 20, 191}) EXPECT_TRUE(rowShown(y)) << y;
+
+    paintRows(100, 101, 0xFF405060);
+    EXPECT_EQ(display::presentRows(frame.data(), 0, 0), 1);
+    EXPECT_FALSE(rowShown(100)) << "a frame naming no row sends none";
+    EXPECT_EQ(display::presentRows(frame.data(), 100, 101), 1);
+    EXPECT_TRUE(rowShown(100));
+
+    paintRows(150, 151, 0xFF708090);
+    push(SDL_WINDOWEVENT_SIZE_CHANGED);
+    EXPECT_EQ(display::presentRows(frame.data(), 0, 0), 1);
+    for (int y : {0, 100, 150, 191}) EXPECT_TRUE(rowShown(y)) << "after a size change, row " << y;
+}
+
+} // namespace

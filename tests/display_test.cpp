@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -328,3 +329,107 @@ TEST_F(DisplayTest, CloseAfterAFailedSetUpReleasesWhatExists) {
 }
 
 } // namespace
+
+// Presenting changed rows: rows 0 to 7 of an 8-row frame, each pixel
+// converted as Rgb32; the back buffer's rows are compared one by one.
+class DisplayRowsTest : public ::testing::Test {
+  protected:
+    static constexpr std::int32_t kRows = 8;
+    fake::FakeOutput out;
+    fake::Installed installed{out};
+    std::vector<canvas::PixelWord> frame = std::vector<canvas::PixelWord>(kW * kRows, 0xFF000000);
+
+    void SetUp() override {
+        ::testing::internal::CaptureStderr();
+        ASSERT_EQ(display::openDisplay("KVA", kW, kRows), 1);
+        ::testing::internal::GetCapturedStderr();
+        out.post(MessageKind::Activate, 1);
+    }
+    Calls present(std::int32_t first, std::int32_t end) {
+        const std::size_t before = out.calls.size();
+        lastResult = display::presentRows(frame.data(), first, end);
+        return Calls(out.calls.begin() + std::ptrdiff_t(before), out.calls.end());
+    }
+    // Paints every row a colour of its own, new with each call.
+    void repaint() {
+        ++paint;
+        for (std::int32_t i = 0; i < kW * kRows; ++i)
+            frame[std::size_t(i)] = 0xFF000000u | std::uint32_t(paint << 16 | i);
+    }
+    // The rows of the back buffer that hold the frame's current row.
+    std::vector<std::int32_t> rowsShown() const {
+        std::vector<std::int32_t> rows;
+        for (std::int32_t y = 0; y < kRows; ++y) {
+            std::vector<unsigned char> want(std::size_t(kW) * 4);
+            display::convertRgb32(frame.data() + y * kW, want.data(), kW);
+            if (std::equal(want.begin(), want.end(), out.memory.begin() + y * kW * 4))
+                rows.push_back(y);
+        }
+        return rows;
+    }
+    std::uint32_t paint = 0;
+    std::int32_t lastResult = -1;
+    const std::vector<std::int32_t> all{0, 1, 2, 3, 4, 5, 6, 7};
+};
+
+// Only the named rows are converted and the layer is told which; a frame
+// with none converts nothing but is still flipped (the flip paces).
+TEST_F(DisplayRowsTest, OnlyTheNamedRowsAreConvertedAndNoneStillFlips) {
+    repaint();
+    present(0, kRows);
+    ASSERT_EQ(rowsShown(), all);
+    repaint();
+    EXPECT_EQ(present(2, 5), (Calls{"restore", "lock", "unlock", "rows 2-5", "flip", "sleep 0"}));
+    EXPECT_EQ(rowsShown(), (std::vector<std::int32_t>{2, 3, 4}));
+    const std::vector<unsigned char> kept = out.memory;
+    repaint();
+    EXPECT_EQ(present(3, 3), (Calls{"restore", "lock", "unlock", "rows 3-3", "flip", "sleep 0"}));
+    EXPECT_EQ(lastResult, 1);
+    EXPECT_EQ(out.memory, kept);
+    // Rows beyond the frame are cut off at its edges.
+    EXPECT_EQ(present(-4, 99)[3], "rows 0-8");
+    EXPECT_EQ(rowsShown(), all);
+}
+
+// The whole frame goes wherever the back buffer may not hold the last
+// frame: the first one, contents the layer lost, a return from inactivity
+// (even one within a single pump), and after a failed lock.
+TEST_F(DisplayRowsTest, TheWholeFrameGoesWhereTheScreenCannotBeTrusted) {
+    repaint();
+    EXPECT_EQ(present(1, 2)[3], "rows 0-8") << "first frame";
+    EXPECT_EQ(rowsShown(), all);
+
+    const auto wholeAfter = [&](const char* what, auto&& script) {
+        SCOPED_TRACE(what);
+        present(0, kRows);
+        repaint();
+        script();
+        const Calls calls = present(1, 2);
+        ASSERT_GE(calls.size(), 4u);
+        EXPECT_EQ(calls[3], "rows 0-8");
+        EXPECT_EQ(rowsShown(), all);
+        repaint();
+        EXPECT_EQ(present(1, 2)[3], "rows 1-2") << "and only that frame";
+    };
+    wholeAfter("contents lost", [&] { out.loseContents = true; });
+    wholeAfter("inactive for a frame", [&] {
+        out.post(MessageKind::Activate, 0);
+        EXPECT_EQ(present(1, 2), (Calls{"sleep 1"}));
+        out.post(MessageKind::Activate, 1);
+    });
+    wholeAfter("away and back within one pump", [&] {
+        out.post(MessageKind::Activate, 0);
+        out.post(MessageKind::Activate, 1);
+    });
+    wholeAfter("a failed lock", [&] {
+        out.failLocks = 1;
+        EXPECT_EQ(present(1, 2), (Calls{"restore", "lock"}));
+        EXPECT_EQ(lastResult, 0);
+    });
+}
+
+// presentFrame leaves the layer to find the changed rows itself.
+TEST_F(DisplayRowsTest, AWholeFramePresentNamesNoRows) {
+    EXPECT_EQ(display::presentFrame(frame.data()), 1);
+    EXPECT_FALSE(hasAny(out.calls, {"rows"}));
+}

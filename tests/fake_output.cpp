@@ -125,6 +125,8 @@ bool FakeOutput::lockBackBuffer(display::Handle backBuffer, display::LockedSurfa
     memory.resize(std::size_t(rowPitch()) * std::size_t(height), 0xEE);
     locked.pixels = memory.data();
     locked.pitch = rowPitch();
+    locked.contentsLost = loseContents;
+    loseContents = false;
     return true;
 }
 void FakeOutput::unlockBackBuffer(display::Handle backBuffer, void* pixels) {
@@ -133,6 +135,10 @@ void FakeOutput::unlockBackBuffer(display::Handle backBuffer, void* pixels) {
 }
 void FakeOutput::flip(display::Handle primary) {
     succeeds("flip", primary == kPrimary ? "" : "?");
+}
+void FakeOutput::setChangedRows(display::Handle backBuffer, std::int32_t first, std::int32_t end) {
+    succeeds("rows", std::to_string(first) + "-" + std::to_string(end) +
+                         (backBuffer == kBackBuffer ? "" : "?"));
 }
 void FakeOutput::hideCursor() {
     succeeds("hideCursor");

@@ -21,6 +21,7 @@ class FakeOutput final : public display::OutputLayer {
     display::PixelFormat format{display::kPixelFormatRgb, 32, 0xFF0000, 0xFF00, 0xFF};
     std::int32_t pitch = 0;     // 0: width x bytes per pixel
     std::int32_t failLocks = 0; // the next this many locks fail
+    bool loseContents = false;  // the next lock reports the back buffer's contents lost
     std::intptr_t defaultResult = 0;
     std::deque<display::WindowMessage> messages;
 
@@ -54,6 +55,7 @@ class FakeOutput final : public display::OutputLayer {
     bool lockBackBuffer(display::Handle backBuffer, display::LockedSurface& locked) override;
     void unlockBackBuffer(display::Handle backBuffer, void* pixels) override;
     void flip(display::Handle primary) override;
+    void setChangedRows(display::Handle backBuffer, std::int32_t first, std::int32_t end) override;
     void hideCursor() override;
     std::intptr_t defaultWindowProc(const display::WindowMessage& message) override;
     void releaseSurfaces(display::Handle primary) override;

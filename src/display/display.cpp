@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "platform/sdl_output.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace display {
@@ -27,6 +28,7 @@ struct Display {
     Handle directDraw = 0;
     Handle primarySurface = 0;
     RowConverter rowConverter = nullptr;
+    bool wholeDue = true; // the back buffer may not hold the last frame presented
 };
 
 struct State {
@@ -98,9 +100,12 @@ void pumpMessages(const Display& d) {
     while (out().peekMessage(d.window, message)) displayWindowProc(message);
 }
 
-void convertRows(const Display& d, const canvas::PixelWord* source, const LockedSurface& locked) {
-    auto* destination = static_cast<unsigned char*>(locked.pixels);
-    for (std::int32_t row = 0; row < d.height; ++row) {
+void convertRows(const Display& d, const canvas::PixelWord* frameBuffer,
+                 const LockedSurface& locked, std::int32_t first, std::int32_t end) {
+    const canvas::PixelWord* source = frameBuffer + std::ptrdiff_t(first) * d.width;
+    auto* destination =
+        static_cast<unsigned char*>(locked.pixels) + std::ptrdiff_t(first) * locked.pitch;
+    for (std::int32_t row = first; row < end; ++row) {
         d.rowConverter(source, destination, d.width);
         source += d.width;
         destination += locked.pitch;
@@ -157,10 +162,15 @@ void pumpMessages() {
     pumpMessages(state().display);
 }
 
-std::int32_t presentFrame(const canvas::PixelWord* frameBuffer) {
-    const Display& d = state().display;
+namespace {
+
+// rowsKnown: the caller named the changed rows, and the output layer is told.
+std::int32_t present(const canvas::PixelWord* frameBuffer, std::int32_t first, std::int32_t end,
+                     bool rowsKnown) {
+    Display& d = state().display;
     pumpMessages(d);
     if (d.active == 0) {
+        d.wholeDue = true;
         out().waitWhileInactive();
         return 1;
     }
@@ -168,12 +178,34 @@ std::int32_t presentFrame(const canvas::PixelWord* frameBuffer) {
     OutputLayer& o = out();
     o.restoreSurfaces(d.primarySurface);
     LockedSurface locked;
-    if (!o.lockBackBuffer(d.backBuffer, locked)) return 0;
-    convertRows(d, frameBuffer, locked);
+    if (!o.lockBackBuffer(d.backBuffer, locked)) {
+        d.wholeDue = true; // the rows of this frame are lost
+        return 0;
+    }
+    if (d.wholeDue || locked.contentsLost) {
+        first = 0;
+        end = d.height;
+    }
+    first = std::clamp(first, 0, d.height);
+    end = std::clamp(end, first, d.height);
+    convertRows(d, frameBuffer, locked, first, end);
     o.unlockBackBuffer(d.backBuffer, locked.pixels);
+    if (rowsKnown) o.setChangedRows(d.backBuffer, first, end);
     o.flip(d.primarySurface);
+    d.wholeDue = false;
     platform::sleepMs(0);
     return 1;
+}
+
+} // namespace
+
+std::int32_t presentFrame(const canvas::PixelWord* frameBuffer) {
+    return present(frameBuffer, 0, state().display.height, false);
+}
+
+std::int32_t presentRows(const canvas::PixelWord* frameBuffer, std::int32_t first,
+                         std::int32_t end) {
+    return present(frameBuffer, first, end, true);
 }
 
 // The screen saver goes back on before the video system is let go of: the
@@ -206,6 +238,7 @@ std::intptr_t displayWindowProc(const WindowMessage& message) {
     switch (message.kind) {
     case MessageKind::Activate:
         state().display.active = message.wParam;
+        state().display.wholeDue = true; // the screen may have changed hands meanwhile
         return 0;
     case MessageKind::SetCursor:
         out().hideCursor();

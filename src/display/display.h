@@ -19,6 +19,14 @@ std::int32_t openDisplay(const char* className, std::int32_t width, std::int32_t
 // 1 when shown or skipped while inactive, 0 when the lock failed.
 std::int32_t presentFrame(const canvas::PixelWord* frameBuffer);
 
+// presentFrame for a frame that differs from the one presented before only in
+// rows [first, end) (first >= end: in none). Only those rows are converted
+// and sent, except where the screen's copy cannot be trusted (the first
+// frame, after inactivity or a failed lock, a surface taken anew): then the
+// whole frame. A frame with no changed rows is still paced by the flip.
+std::int32_t presentRows(const canvas::PixelWord* frameBuffer, std::int32_t first,
+                         std::int32_t end);
+
 // Pumps window messages alone, for the start-up, which must answer Escape
 // and a close request (both end the process here) before a frame is shown.
 void pumpMessages();

@@ -33,9 +33,12 @@ struct PixelFormat {
 
 // What a lock hands out: the address of the top row and the bytes from one
 // row's start to the next.
+// contentsLost: what the display wrote into the back buffer before is gone
+// (a surface made or taken anew), so every row must be written again.
 struct LockedSurface {
     void* pixels = nullptr;
     std::int32_t pitch = 0;
+    bool contentsLost = false;
 };
 
 enum class MessageKind : std::int32_t {
@@ -87,6 +90,12 @@ class OutputLayer {
     virtual bool lockBackBuffer(Handle backBuffer, LockedSurface& locked) = 0;
     virtual void unlockBackBuffer(Handle backBuffer, void* pixels) = 0;
     virtual void flip(Handle primary) = 0;
+    // Said before a flip when only rows [first, end) of the back buffer were
+    // written since the last flip (first == end: none, the screen keeps its
+    // picture). A layer may then send those rows alone; without it, a flip
+    // stands for the whole back buffer. The flip paces all the same.
+    virtual void setChangedRows(Handle /*backBuffer*/, std::int32_t /*first*/,
+                                std::int32_t /*end*/) {}
     virtual void hideCursor() = 0;
     virtual std::intptr_t defaultWindowProc(const WindowMessage& message) = 0;
     // What presenting does instead of drawing while the application is not

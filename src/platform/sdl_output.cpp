@@ -276,6 +276,12 @@ class SdlOutput final : public display::OutputLayer {
 
     void flip(Handle primary) override;
 
+    void setChangedRows(Handle backBuffer, std::int32_t first, std::int32_t end) override {
+        if (backBuffer != kBackBuffer) return;
+        given_ = display::RowSpan{first, end};
+        rowsGiven_ = true;
+    }
+
     void hideCursor() override {
         if (videoUp_) SDL_ShowCursor(SDL_DISABLE);
     }
@@ -339,6 +345,7 @@ class SdlOutput final : public display::OutputLayer {
     void translateWindowEvent(const SDL_WindowEvent& event, WindowMessage& message);
     void waitForTick();
     display::RowSpan enlargeChangedRows();
+    display::RowSpan enlargeRows(display::RowSpan rows);
     bool waylandLost();
 
     std::string error_;
@@ -352,7 +359,10 @@ class SdlOutput final : public display::OutputLayer {
     bool lonePrimary_ = false;
     bool usable_ = false;
     bool stale_ = false;
-    bool borderShown_ = false;            // the whole surface reached the screen once
+    bool borderShown_ = false; // the whole surface reached the screen once
+    bool lost_ = false;        // the back buffer lost what was written into it
+    bool rowsGiven_ = false;   // given_ names the rows written since the last flip
+    display::RowSpan given_;
     std::int32_t factor_ = 1;             // each frame pixel is factor_ x factor_ on screen
     SDL_Rect picture_{};                  // where the enlarged frame lies on the surface
     std::vector<unsigned char> enlarged_; // the back buffer when factor_ > 1
@@ -493,6 +503,7 @@ void SdlOutput::acquireSurface() {
               surface_->h >= height_;
     if (surface_) SDL_FillRect(surface_, nullptr, SDL_MapRGB(surface_->format, 0, 0, 0));
     borderShown_ = false;
+    lost_ = true;
     if (usable_) placeFrame();
 }
 
@@ -513,6 +524,8 @@ void SdlOutput::placeFrame() {
 
 bool SdlOutput::lockBackBuffer(Handle backBuffer, display::LockedSurface& locked) {
     if (backBuffer != kBackBuffer || !surface_ || !usable_) return false;
+    locked.contentsLost = lost_;
+    lost_ = false;
     const int bytesPerPixel = surface_->format->BytesPerPixel;
     if (factor_ > 1) {
         locked.pixels = enlarged_.data();
@@ -533,8 +546,16 @@ bool SdlOutput::lockBackBuffer(Handle backBuffer, display::LockedSurface& locked
 // equal to the last sends nothing.
 void SdlOutput::flip(Handle primary) {
     if (primary != kPrimary || !window_) return;
-    display::RowSpan rows{0, height_};
-    if (usable_ && factor_ > 1) rows = enlargeChangedRows();
+    display::RowSpan rows = rowsGiven_ ? given_ : display::RowSpan{0, height_};
+    if (usable_ && factor_ > 1 && rowsGiven_) {
+        shown_.clear(); // from here on unknown: the display says what changed
+        const bool wanted = rows.first < rows.end;
+        rows = enlargeRows(rows);
+        if (wanted && rows.first == rows.end) lost_ = true; // the next frame goes whole
+    } else if (usable_ && factor_ > 1) {
+        rows = enlargeChangedRows();
+    }
+    rowsGiven_ = false;
     const bool send = !borderShown_ || !surface_ || rows.first < rows.end;
     waitForTick();
     if (!send) return;
@@ -553,12 +574,25 @@ void SdlOutput::flip(Handle primary) {
 // Enlarges the rows of the back buffer that differ from shown_ (all of them
 // when shown_ is unknown) onto the surface and remembers them.
 display::RowSpan SdlOutput::enlargeChangedRows() {
-    const int bytesPerPixel = surface_->format->BytesPerPixel;
-    const std::int32_t pitch = width_ * bytesPerPixel;
+    const std::int32_t pitch = width_ * surface_->format->BytesPerPixel;
     display::RowSpan rows{0, height_};
     if (shown_.size() == enlarged_.size())
         rows = display::changedRows(enlarged_.data(), shown_.data(), pitch, pitch, height_);
+    rows = enlargeRows(rows);
     if (rows.first == rows.end) return rows;
+    const std::ptrdiff_t from = std::ptrdiff_t(rows.first) * pitch;
+    shown_.resize(enlarged_.size());
+    std::memcpy(shown_.data() + from, enlarged_.data() + from,
+                std::size_t(rows.end - rows.first) * std::size_t(pitch));
+    return rows;
+}
+
+// Enlarges rows of the back buffer onto the surface. Gives the rows that
+// went, none when the surface could not be locked.
+display::RowSpan SdlOutput::enlargeRows(display::RowSpan rows) {
+    const int bytesPerPixel = surface_->format->BytesPerPixel;
+    const std::int32_t pitch = width_ * bytesPerPixel;
+    if (rows.first >= rows.end) return {0, 0};
     if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return {0, 0};
     auto* target = static_cast<unsigned char*>(surface_->pixels) +
                    std::ptrdiff_t(picture_.y + rows.first * factor_) * surface_->pitch +
@@ -567,9 +601,6 @@ display::RowSpan SdlOutput::enlargeChangedRows() {
     display::scaleFrame(enlarged_.data() + from, pitch, width_, rows.end - rows.first,
                         bytesPerPixel, factor_, target, surface_->pitch);
     if (SDL_MUSTLOCK(surface_)) SDL_UnlockSurface(surface_);
-    shown_.resize(enlarged_.size());
-    std::memcpy(shown_.data() + from, enlarged_.data() + from,
-                std::size_t(rows.end - rows.first) * std::size_t(pitch));
     return rows;
 }
 

@@ -68,12 +68,17 @@ void runLoop(const show::Pictures& pictures) {
     music::play();
     show::ShowState state;
     show::initShowState(state);
+    state.composeWhole = false;
 
+    // Only the rows that changed are composed and presented; the canvas may
+    // sit below the frame buffer's first row.
     const canvas::Image target = canvas::canvasImage();
+    const canvas::FrameBuffer frame = canvas::frameBuffer();
+    const auto top = static_cast<std::int32_t>((target.pixels - frame.pixels) / frame.width);
     for (;;) {
         show::tickClock(clock);
         if (!show::stepShow(state, clock.delta, pictures, target)) break;
-        display::presentFrame(canvas::frameBuffer().pixels);
+        display::presentRows(frame.pixels, top + state.composed.first, top + state.composed.end);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 namespace show {
 namespace {
@@ -80,16 +81,41 @@ const canvas::Image& background(const Pictures& p, float showTime) {
     return p.credits;
 }
 
-void draw(canvas::Image target, const canvas::Image& image, std::int32_t x, std::int32_t y,
-          FrameLog* log) {
-    canvas::drawImage(target, image, x, y);
-    if (log && log->count < 3) log->draws[log->count++] = DrawRecord{&image, x, y};
-}
-
 // An opaque picture that covers the whole target leaves nothing of the
 // clear to see.
 bool coversTarget(const canvas::Image& image, canvas::Image target) {
     return image.hasAlpha == 0 && image.width >= target.width && image.height >= target.height;
+}
+
+// The pictures and places of this step's frame; a layer that is not shown
+// is the empty Image.
+Layers frameLayers(const ShowState& s, const Pictures& p, canvas::Image target) {
+    Layers l;
+    l.known = true;
+    l.target = target;
+    l.background = Placed{background(p, s.showTime), 0, 0};
+    if (s.showTime > kMooseFrom) l.moose = Placed{p.moose[s.pose], s.mooseX, kMooseY};
+    if (s.lyric != 0) l.lyric = Placed{p.lyric[s.lyric], s.lyricX, 0};
+    return l;
+}
+
+void logFrame(const ShowState& s, const Pictures& p, FrameLog& log) {
+    log.draws[log.count++] = DrawRecord{&background(p, s.showTime), 0, 0};
+    if (s.showTime > kMooseFrom)
+        log.draws[log.count++] = DrawRecord{&p.moose[s.pose], s.mooseX, kMooseY};
+    if (s.lyric != 0) log.draws[log.count++] = DrawRecord{&p.lyric[s.lyric], s.lyricX, 0};
+}
+
+// Composes the rows of band alone: the band is a canvas of its own, each
+// picture drawn onto it shifted up by the band's first row, so every pixel
+// gets what composing the whole target gives it.
+void composeRows(const Layers& l, RowBand band) {
+    if (band.empty()) return;
+    const canvas::Image rows{l.target.width, band.end - band.first,
+                             l.target.pixels + std::ptrdiff_t(band.first) * l.target.width, 0};
+    if (!coversTarget(l.background.image, l.target)) canvas::clearImage(rows);
+    for (const Placed* p : {&l.background, &l.moose, &l.lyric})
+        canvas::drawImage(rows, p->image, p->x, p->y - band.first);
 }
 
 } // namespace
@@ -117,18 +143,18 @@ Pictures picturesFromLoadOrder(const canvas::Image (&images)[11]) {
 
 bool stepShow(ShowState& s, float delta, const Pictures& pictures, canvas::Image target,
               FrameLog* log) {
-    if (log) log->count = 0;
     s.showTime = s.showTime + delta;
-
-    const canvas::Image& back = background(pictures, s.showTime);
-    if (!coversTarget(back, target)) canvas::clearImage(target);
-    draw(target, back, 0, 0, log);
-
     advanceCues(s);
     s.lyricX = movedLyricX(s.lyricX, delta);
 
-    if (s.showTime > kMooseFrom) draw(target, pictures.moose[s.pose], s.mooseX, kMooseY, log);
-    if (s.lyric != 0) draw(target, pictures.lyric[s.lyric], s.lyricX, 0, log);
+    const Layers now = frameLayers(s, pictures, target);
+    s.composed = s.composeWhole ? RowBand{0, target.height} : changedRows(s.drawn, now);
+    composeRows(now, s.composed);
+    s.drawn = now;
+    if (log) {
+        log->count = 0;
+        logFrame(s, pictures, *log);
+    }
     return s.showTime <= kShowLength; // one that is no number would never pass the end
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "canvas/canvas.h"
+#include "show/bands.h"
 
 #include <cstdint>
 
@@ -61,9 +62,17 @@ struct ShowState {
     std::int32_t lyric = 0; // 0 = none, else 1 to 5
     std::int32_t lyricX = 640;
     CueList lists[kCueCount];
+
+    // true: every step composes every row (the reference, and what the
+    // exporter renders); false: only the rows that differ from the frame
+    // the target already holds. Either way the target ends with the same bytes.
+    bool composeWhole = true;
+    Layers drawn;     // what the target holds
+    RowBand composed; // the rows the last step composed; empty when none
 };
 
-// What one step drew, for tests and tools: at most background, moose, lyric.
+// What the frame of one step shows, for tests and tools: at most background,
+// moose, lyric, bottom to top.
 struct DrawRecord {
     const canvas::Image* image;
     std::int32_t x, y;
@@ -80,10 +89,10 @@ void initShowState(ShowState& state);
 Pictures picturesFromLoadOrder(const canvas::Image (&images)[11]);
 
 // One iteration of the main loop without the clock and the presenting: adds
-// delta to ShowTime, composes the frame on target and moves the cues and the
-// lyric. Returns false once ShowTime has passed the end of the show (or is no
-// number at all), when the frame just composed must not be presented. Any
-// delta is safe: a lyric position beyond the int range stops at its edge.
+// delta to ShowTime, moves the cues and the lyric and composes the frame on
+// target (all of it, or its changed rows: see composeWhole). Returns false once ShowTime has passed
+// the end of the show (or is no number at all), when the frame just composed must not be presented.
+// Any delta is safe: a lyric position beyond the int range stops at its edge.
 bool stepShow(ShowState& state, float delta, const Pictures& pictures, canvas::Image target,
               FrameLog* log = nullptr);
 

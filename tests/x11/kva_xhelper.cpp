@@ -14,6 +14,10 @@
 //                                      times enlarged, centred or with its top
 //                                      left at (X, Y); "none" when it does not
 //                                      show, or the grab is not the frame
+//   kva_xhelper still FILE.xwd STILL.png K  the grab shows the 640 x 480 still
+//                                      K times enlarged, centred on black
+//   kva_xhelper cover                  maps a white window over the whole
+//                                      screen for a moment, then removes it
 #include "test_songs.h"
 
 #include <X11/Xlib.h>
@@ -162,9 +166,11 @@ struct Grab {
     std::function<std::uint32_t(std::uint32_t, std::uint32_t)> pixel;
 };
 
-// Every pixel of the screen: the pattern pixel (fx, fy) repeated k x k in
-// the centre, black everywhere else.
-int compare(const Grab& grab, int w, int h, int k) {
+using FramePixel = std::function<void(int x, int y, unsigned& r, unsigned& g, unsigned& b)>;
+
+// Every pixel of the screen: the frame pixel (fx, fy) repeated k x k in the
+// centre, black everywhere else.
+int compare(const Grab& grab, int w, int h, int k, const FramePixel& frameAt = patternAt) {
     const int left = (int(grab.width) - w * k) / 2, top = (int(grab.height) - h * k) / 2;
     const std::uint32_t colour = grab.redMask | grab.greenMask | grab.blueMask;
     long wrong = 0;
@@ -174,7 +180,7 @@ int compare(const Grab& grab, int w, int h, int k) {
             std::uint32_t want = 0;
             if (dx >= 0 && dy >= 0 && dx < w * k && dy < h * k) {
                 unsigned r, g, b;
-                patternAt(dx / k, dy / k, r, g, b);
+                frameAt(dx / k, dy / k, r, g, b);
                 want = place(r, grab.redMask) | place(g, grab.greenMask) | place(b, grab.blueMask);
             }
             const std::uint32_t got = grab.pixel(std::uint32_t(px), std::uint32_t(py)) & colour;
@@ -343,6 +349,62 @@ int lyricX(const char* path, int w, int h, int k, int lyricWidth, int left = -1,
         return 1;
     }
     std::printf("%d\n", first > 0 ? first : last - (lyricWidth - 1));
+// 8-bit RGB rows of a PNG file; empty when it cannot be read.
+std::vector<unsigned char> readPngRgb(const char* path, std::uint32_t& width,
+                                      std::uint32_t& height) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path)) return {};
+    image.format = PNG_FORMAT_RGB;
+    std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return {};
+    width = image.width;
+    height = image.height;
+    return rgb;
+}
+
+int checkStill(const char* grabPath, const char* stillPath, int k) {
+    Xwd x;
+    std::uint32_t w = 0, h = 0;
+    const std::vector<unsigned char> still = readPngRgb(stillPath, w, h);
+    if (!readXwd(grabPath, x) || still.empty()) {
+        std::fprintf(stderr, "cannot read %s or %s\n", grabPath, stillPath);
+        return 2;
+    }
+    const Grab grab{
+        x.width,    x.height,
+        x.redMask,  x.greenMask,
+        x.blueMask, [&x](std::uint32_t px, std::uint32_t py) { return pixelAt(x, px, py); }};
+    return compare(
+        grab, int(w), int(h), k, [&](int fx, int fy, unsigned& r, unsigned& g, unsigned& b) {
+            const unsigned char* p = still.data() + (std::size_t(fy) * w + std::size_t(fx)) * 3;
+            r = p[0];
+            g = p[1];
+            b = p[2];
+        });
+}
+
+// A white window over the whole screen, shown until the server has drawn
+// it, then destroyed: what lay under it is exposed again.
+int cover() {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return 2;
+    const int screen = DefaultScreen(d);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = WhitePixel(d, screen);
+    const Window w =
+        XCreateWindow(d, RootWindow(d, screen), 0, 0, unsigned(DisplayWidth(d, screen)),
+                      unsigned(DisplayHeight(d, screen)), 0, CopyFromParent, InputOutput,
+                      CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+    XSelectInput(d, w, ExposureMask);
+    XMapRaised(d, w);
+    XEvent event;
+    do XNextEvent(d, &event);
+    while (event.type != Expose);
+    XSync(d, False);
+    XDestroyWindow(d, w);
+    XCloseDisplay(d);
     return 0;
 }
 
@@ -381,8 +443,11 @@ int main(int argc, char** argv) {
     if (command == "checkpng" && argc == 6)
         return checkPng(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
     if (command == "close" && argc == 3) return sendClose(argv[2]);
+    if (command == "still" && argc == 5) return checkStill(argv[2], argv[3], atoi(argv[4]));
+    if (command == "cover" && argc == 2) return cover();
     std::fprintf(stderr, "usage: kva_xhelper pictures DIR W H | song FILE SECONDS |"
                          " check FILE W H [K] | checkpng FILE W H K | close WINDOW-ID |"
-                         " lyricx FILE W H K LW [X Y]\n");
+                         " lyricx FILE W H K LW [X Y] |"
+                         " still FILE STILL.png K | cover\n");
     return 2;
 }
