@@ -1,9 +1,16 @@
 // kva-export: its arguments, the frames and stills it composes against the
 // show's own step, the sound track, and the program run end to end.
-#include "export/export.h"
+#include "export/codecs.h"
+#include "export/compose.h"
+#include "export/encoder.h"
+#include "export/names.h"
+#include "export/options.h"
+#include "export/output.h"
+#include "export/sound.h"
 
 #include "assets/png.h"
 #include "assets/store.h"
+#include "export_helpers.h"
 #include "test_assets.h"
 #include "test_songs.h"
 
@@ -27,6 +34,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+using namespace exporttest;
 
 namespace {
 
@@ -285,13 +294,6 @@ TEST(ExportSound, MissingSongGivesSilenceAndTheShortEnding) {
 
 // ---- formats and outputs ----
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::string probeFormat(const std::string& file) {
     const std::string command = "ffprobe -v error -show_entries format=format_name "
                                 "-of default=nw=1:nk=1 '" +
@@ -311,15 +313,6 @@ std::string probeFrames(const std::string& file) {
     std::string s = slurp("probe.out");
     while (!s.empty() && (s.back() == '\n' || s.back() == ',')) s.pop_back();
     return s;
-}
-
-int filesMatching(const std::string& dir, const std::string& part) {
-    DIR* d = opendir(dir.c_str());
-    int n = 0;
-    while (dirent* e = d ? readdir(d) : nullptr)
-        n += std::strstr(e->d_name, part.c_str()) != nullptr;
-    if (d) closedir(d);
-    return n;
 }
 
 exporter::Options videoTo(const std::string& output) {
@@ -460,15 +453,20 @@ TEST(ExportOutputTarget, KindsLinksAndNoClobber) {
     ASSERT_EQ(symlink("fifo", "to-fifo"), 0);
 
     exporter::OutputTarget t;
+    // A file is replaced where the kernel's own resolution leads.
+    char here[4096];
+    ASSERT_TRUE(realpath(".", here));
+    const std::string file = std::string(here) + "/sub/file.mp4";
+    const std::string nothing = std::string(here) + "/nothing.mp4";
     const struct {
         const char* typed;
         TargetKind kind;
         const char* path;
     } cases[] = {{"new.mp4", TargetKind::NewFile, "new.mp4"},
-                 {"sub/file.mp4", TargetKind::File, "sub/file.mp4"},
-                 {"rel.mp4", TargetKind::File, "sub/file.mp4"},
-                 {"sub/chain.mp4", TargetKind::File, "sub/../sub/file.mp4"},
-                 {"dangling.mp4", TargetKind::NewFile, "nothing.mp4"},
+                 {"sub/file.mp4", TargetKind::File, file.c_str()},
+                 {"rel.mp4", TargetKind::File, file.c_str()},
+                 {"sub/chain.mp4", TargetKind::File, file.c_str()},
+                 {"dangling.mp4", TargetKind::NewFile, nothing.c_str()},
                  {"fifo", TargetKind::Fifo, "fifo"},
                  {"to-fifo", TargetKind::Fifo, "to-fifo"}, // opened through the link
                  {"/dev/null", TargetKind::CharDevice, "/dev/null"},
@@ -485,6 +483,7 @@ TEST(ExportOutputTarget, KindsLinksAndNoClobber) {
         EXPECT_EQ(exporter::resolveOutput(existing, true, t), "it exists (-n)") << existing;
     EXPECT_EQ(exporter::resolveOutput("new.mp4", true, t), "");
     EXPECT_EQ(slurp("sub/file.mp4"), "old");
+    EXPECT_NE(access("nothing.mp4", F_OK), 0) << "looking through a dangling link made a file";
 }
 
 // Written through a link: the link stays, its file gets the new bytes and
@@ -497,7 +496,7 @@ TEST(ExportOutputTarget, PublishReplacesTheLinkedFileOnly) {
     exporter::OutputTarget t;
     ASSERT_EQ(exporter::resolveOutput("link.png", false, t), "");
     ASSERT_EQ(exporter::openOutput(t, "7"), "");
-    EXPECT_EQ(t.partial, "real.partial-7.png");
+    EXPECT_TRUE(t.partial.ends_with("/real.partial-7.png")) << t.partial;
     EXPECT_EQ(exporter::writeTarget(t,
                                     [](std::FILE* f) {
                                         std::fputs("new", f);
@@ -522,49 +521,6 @@ TEST(ExportOutputTarget, PublishReplacesTheLinkedFileOnly) {
 
 // ---- the program ----
 
-// A pack of plain files: eleven pictures (opaque and soft alpha) and a
-// one-second tone as the song.
-void writeTestPack() {
-    // Bands of colour and a soft left edge: distinct, yet cheap to encode.
-    auto words = [](int w, int h, std::uint32_t base, bool alpha) {
-        std::vector<std::uint32_t> v(std::size_t(w) * h);
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const std::uint32_t a = alpha ? std::uint32_t(std::min(255, x * 8)) : 0xFF;
-                v[std::size_t(y) * w + x] = (a << 24) | ((base + std::uint32_t(y / 16)) & 0xFFFFFF);
-            }
-        }
-        return v;
-    };
-    auto write = [&](const char* name, int w, int h, std::uint32_t base, bool alpha) {
-        ASSERT_TRUE(testassets::writeFile(name, testassets::writePng(testassets::pictureFromWords(
-                                                    w, h, words(w, h, base, alpha), alpha))));
-    };
-    write("moose_middle.png", 120, 160, 0x804020, true);
-    write("moose_right.png", 130, 160, 0x208040, true);
-    write("moose_left.png", 130, 160, 0x402080, true);
-    write("solnedgang.png", 640, 480, 0x301000, false);
-    write("greets.png", 640, 480, 0x003010, false);
-    write("credits.png", 640, 480, 0x100030, false);
-    const char* lyrics[] = {"refreng_1.png", "refreng_2.png", "vers_1.png", "vers_2.png",
-                            "mange_hoyre.png"};
-    for (int i = 0; i < 5; ++i) write(lyrics[i], 500, 60, 0x606000 + i * 0x20, true);
-    ASSERT_TRUE(testassets::writeFile("elg.mp3", testsongs::mp3Tone(330.0, 1.0)));
-}
-
-struct Result {
-    int status;
-    std::string out, err;
-};
-
-// Runs kva-export in the working directory through the shell.
-Result runProgram(const std::string& args, const std::string& env = "") {
-    const std::string command =
-        env + " '" KVA_EXPORT_PROGRAM "' " + args + " >run.out 2>run.err </dev/null";
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp("run.out"), slurp("run.err")};
-}
-
 // Runs kva-export with its standard output piped into reader; gives
 // kva-export's exit status.
 int runInto(const std::string& args, const std::string& reader) {
@@ -572,16 +528,6 @@ int runInto(const std::string& args, const std::string& reader) {
                                 " 2>run.err </dev/null; echo $? >status.txt; } | " + reader;
     if (std::system(command.c_str()) != 0) return -1;
     return std::atoi(slurp("status.txt").c_str());
-}
-
-std::string probe(const std::string& file, const std::string& stream, const std::string& entry) {
-    const std::string command = "ffprobe -v error -select_streams " + stream +
-                                " -show_entries stream=" + entry + " -of csv=p=0 '" + file +
-                                "' >probe.out 2>/dev/null";
-    if (std::system(command.c_str()) != 0) return "";
-    std::string s = slurp("probe.out");
-    while (!s.empty() && (s.back() == '\n' || s.back() == ',')) s.pop_back();
-    return s;
 }
 
 TEST(ExportProgram, HelpVersionAndErrors) {
@@ -679,20 +625,6 @@ TEST(ExportProgram, LowRateVideoHasEveryFrameAndTheWholeSound) {
     EXPECT_EQ(probe("show.mp4", "a:0", "sample_rate,channels"), "44100,2");
 }
 
-// True while some process runs with both words on its command line.
-bool processMentions(const std::string& text, const std::string& also = "libx264") {
-    DIR* proc = opendir("/proc");
-    bool found = false;
-    while (dirent* e = proc ? readdir(proc) : nullptr) {
-        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-        std::string cmdline = slurp(std::string("/proc/") + e->d_name + "/cmdline");
-        found = found || (cmdline.find(text) != std::string::npos &&
-                          cmdline.find(also) != std::string::npos);
-    }
-    if (proc) closedir(proc);
-    return found;
-}
-
 // Starts kva-export with args (standard error discarded), waits until its
 // partial file has appeared, then presses Ctrl+C; gives the exit status.
 int interruptOnceStarted(const std::vector<std::string>& args, const std::string& output,
@@ -709,8 +641,11 @@ int interruptOnceStarted(const std::vector<std::string>& args, const std::string
     }
     const std::string partial = exporter::partialName(output, std::to_string(pid));
     struct stat st {};
-    for (int i = 0; i < 300; ++i) {
-        if (stat(partial.c_str(), &st) == 0 && (!waitForData || st.st_size > 0)) break;
+    for (int i = 0; i < 1500; ++i) {
+        // The trial run writes the partial file too; the real one reads raw frames.
+        if (stat(partial.c_str(), &st) == 0 &&
+            (!waitForData || (st.st_size > 0 && processMentions(partial, "rawvideo"))))
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     encoderSeen = processMentions(partial);
@@ -751,13 +686,6 @@ TEST(ExportProgram, InterruptedStillKeepsTheOldFile) {
 // ---- the program: where it writes, what it writes, what it refuses ----
 
 namespace {
-
-bool haveFfmpeg() {
-    return !exporter::findProgram("ffmpeg").empty() && !exporter::findProgram("ffprobe").empty();
-}
-
-#define REQUIRE_FFMPEG()                                                                           \
-    if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed (Debian package ffmpeg)"
 
 // ffprobe's view of file: "format_name|codec,codec|frames of the first stream".
 std::string describe(const std::string& file) {
@@ -987,16 +915,9 @@ TEST(ExportFailsEarly, BadOutputsBeforeAnyFrame) {
         const char* line;
         const char* env;
     } cases[] = {
-        {"-o x.avi", "cannot write x.avi: unknown extension '.avi'", ""},
-        {"-o x.png", "cannot write x.png: a video as PNG needs a pattern", ""},
-        {"--still 3 -o x.jpg", "cannot write x.jpg: a still is written as PNG; name it .png", ""},
-        {"--still 3 -o frame", "cannot write frame: a still is written as PNG", ""},
         {"-o no/such/x.mp4", "cannot write no/such/x.mp4: No such file or directory", ""},
         {"-o no/such/%03d.png", "cannot write no/such/%03d.png: No such file or directory", ""},
         {"-o frames", "cannot write frames: Is a directory", ""},
-        {"--lossless -o x.webm", "cannot write x.webm: --lossless needs .mkv, .mp4, .mov", ""},
-        {"--fps 60 -o x.gif", "cannot write x.gif: a GIF has at most 30 frames a second", ""},
-        {"--sound -o x.mp4", "cannot write x.mp4: --sound applies to a PNG sequence", ""},
         {"-o x.webm", "cannot write x.webm: ffmpeg cannot make it: Unknown encoder 'libvpx-vp9'",
          "PATH=bin:$PATH"},
     };

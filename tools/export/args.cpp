@@ -1,5 +1,7 @@
 // args.cpp -- the command line of kva-export and its help text.
-#include "export/export.h"
+#include "export/options.h"
+
+#include "show/show.h"
 
 #include <cerrno>
 #include <cmath>
