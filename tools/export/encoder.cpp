@@ -1,16 +1,14 @@
-// encoder.cpp -- the ffmpeg process: raw frames in through a pipe, the
-// sound from an unlinked raw file handed over as descriptor 3 (or a
-// palette), chapters as descriptor 4, the container's codecs out; and a
-// one-frame trial run of the same settings before any real frame is composed.
+// encoder.cpp -- the ffmpeg process at work: a one-frame trial run of the
+// export's settings, then the frames fed through a non-blocking pipe, so
+// that an encoder that stops taking them is noticed, and its end awaited.
 #include "export/encoder.h"
 
-#include "export/sound.h"
+#include "export/process.h"
 #include "export/stop.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,173 +17,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 #include <thread>
 
-extern char** environ;
-
 namespace exporter {
-
-std::string findProgram(const std::string& name) {
-    if (name.empty()) return {};
-    if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : "";
-    const char* path = std::getenv("PATH");
-    const std::string_view dirs = path ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string_view::npos) end = dirs.size();
-        // An empty entry means the working directory.
-        const std::string_view dir = end > start ? dirs.substr(start, end - start) : ".";
-        std::string candidate(dir);
-        candidate += '/';
-        candidate += name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
-    }
-    return {};
-}
-
-std::string fileUrl(const std::string& path) {
-    return "file:" + path;
-}
-
-std::vector<std::string> rawFrameInput(std::int32_t width, std::int32_t height, std::int32_t fps,
-                                       bool yuv) {
-    // the composed frames, bytes B, G, R, unused; or their 4:2:0 planes
-    return {"-thread_queue_size",
-            "64",
-            "-f",
-            "rawvideo",
-            "-pix_fmt",
-            yuv ? "yuv420p" : "bgr0",
-            "-s",
-            std::to_string(width) + "x" + std::to_string(height),
-            "-framerate",
-            std::to_string(fps),
-            "-i",
-            "pipe:0"};
-}
-
-std::vector<std::string> rawSoundInput() {
-    return {"-thread_queue_size",
-            "1024",
-            "-f",
-            "f32le",
-            "-ar",
-            std::to_string(kSampleRate),
-            "-ac",
-            std::to_string(kChannels),
-            "-i",
-            "pipe:3"};
-}
-
-std::vector<std::string> chapterInput() {
-    return {"-f", "ffmetadata", "-i", "pipe:4", "-map_chapters", "2"};
-}
-
-std::vector<std::string> encoderCommand(const EncoderSettings& s) {
-    std::vector<std::string> command = {s.ffmpeg,   "-hide_banner", "-loglevel", "error",
-                                        "-nostats", "-nostdin",     "-y"};
-    for (const auto* part : {&s.frames, &s.second, &s.chapters, &s.outputArgs})
-        command.insert(command.end(), part->begin(), part->end());
-    command.push_back(s.output);
-    return command;
-}
-
 namespace {
-
-// Descriptors the child gets: standard input, output, error, 3 and 4 (-1:
-// inherited, or for 3 and 4 none).
-struct ChildFds {
-    int fds[5] = {-1, -1, -1, -1, -1};
-};
-
-// In the child, between fork and exec: only calls safe there. The parent's
-// death kills the child; the check after prctl closes the gap where the
-// parent died before it.
-[[noreturn]] void becomeChild(char* const* argv, const ChildFds& c, pid_t parent, int report) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    setpgid(0, 0);
-    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
-    // Out of the way first, so no source is overwritten by another's dup2.
-    int moved[5];
-    for (int i = 0; i < 5; ++i) moved[i] = c.fds[i] >= 0 ? fcntl(c.fds[i], F_DUPFD, 10) : -1;
-    for (int i = 0; i < 5; ++i) {
-        if (moved[i] >= 0)
-            dup2(moved[i], i);
-        else if (i >= 3)
-            close(i);
-    }
-    for (int i = 0; i < 5; ++i) {
-        if (moved[i] >= 0) close(moved[i]);
-    }
-    execve(argv[0], argv, environ);
-    const int error = errno;
-    if (write(report, &error, sizeof error) < 0) _exit(127);
-    _exit(127);
-}
-
-// Starts command with the descriptors c; gives its pid or the reason.
-std::string spawn(const std::vector<std::string>& command, const ChildFds& c, int& pid) {
-    std::vector<char*> argv;
-    for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) return std::strerror(errno);
-    const pid_t parent = getpid();
-    const pid_t child = fork();
-    if (child == 0) becomeChild(argv.data(), c, parent, report[1]);
-    close(report[1]);
-    int error = child < 0 ? errno : 0;
-    if (child > 0) {
-        setpgid(child, child); // also here, so no signal finds it in ours
-        ssize_t n;
-        while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
-        }
-        if (n <= 0)
-            error = 0; // closed by exec: started
-        else
-            waitpid(child, nullptr, 0);
-    }
-    close(report[0]);
-    pid = error == 0 ? child : -1;
-    return error == 0 ? "" : std::strerror(error);
-}
-
-// The first line of what ffmpeg said, without a trailing "\r" or spaces.
-std::string firstLine(int fd) {
-    std::string text;
-    char buffer[512];
-    ssize_t n = 0;
-    for (off_t at = 0; text.size() < 4096 && (n = pread(fd, buffer, sizeof buffer, at)) > 0;
-         at += n)
-        text.append(buffer, std::size_t(n));
-    text = text.substr(0, text.find('\n'));
-    while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    return text;
-}
-
-// An unlinked temporary file for ffmpeg's error output.
-int errorFile() {
-    const char* tmp = std::getenv("TMPDIR");
-    const int fd = open(tmp && *tmp ? tmp : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    return fd >= 0 ? fd : open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-}
-
-int exitStatus(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-int waitFor(int pid, bool killOnStop) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-        if (killOnStop && stopRequested()) kill(pid, SIGKILL);
-    }
-    return exitStatus(status);
-}
 
 std::int64_t sizeOf(const std::string& path) {
     struct stat st {};
