@@ -389,8 +389,7 @@ TEST(ExportFormats, QualityOptionsFitTheirCodec) {
     EXPECT_EQ(check(Container::Gif, [](auto& o) { o.crf = 10; }).find("--crf applies to"), 0u);
     EXPECT_EQ(check(Container::WebM, [](auto& o) { o.preset = "fast"; }),
               "--preset applies to H.264 (.mp4, .mov, .mkv) only");
-    EXPECT_EQ(check(Container::Mkv, [](auto& o) { o.lossless = true, o.preset = "fast"; }),
-              "--preset applies to H.264 (.mp4, .mov, .mkv) only"); // FFV1
+    EXPECT_EQ(check(Container::Mkv, [](auto& o) { o.lossless = true, o.preset = "fast"; }), "");
     EXPECT_NE(check(Container::Mp4, [](auto& o) { o.preset = "placebo2"; }).find("not 'placebo2'"),
               std::string::npos);
     EXPECT_EQ(check(Container::Gif, [](auto& o) { o.fps = 31; }),
@@ -403,7 +402,8 @@ TEST(ExportFormats, QualityOptionsFitTheirCodec) {
     };
     exporter::Options o;
     o.lossless = true;
-    EXPECT_TRUE(has(exporter::codecArguments(o, Container::Mkv), "ffv1"));
+    EXPECT_TRUE(has(exporter::codecArguments(o, Container::Mkv), "libx264rgb"));
+    EXPECT_TRUE(has(exporter::codecArguments(o, Container::Mkv), "flac"));
     EXPECT_TRUE(has(exporter::codecArguments(o, Container::Mp4), "libx264rgb"));
     EXPECT_TRUE(has(exporter::muxerArguments(Container::Mp4, true), "+faststart"));
     EXPECT_FALSE(has(exporter::muxerArguments(Container::Mov, false), "+faststart"));
@@ -835,7 +835,7 @@ TEST(ExportFormatsProgram, EachContainerFromAShortSegment) {
         {"--frames 3", "a.mkv", "matroska,webm|h264,aac|3"},
         {"--frames 3", "a.webm", "matroska,webm|vp9,opus|3"},
         {"--frames 3", "a.gif", "gif|gif|3"},
-        {"--frames 2 --lossless", "l.mkv", "matroska,webm|ffv1,flac|2"},
+        {"--frames 2 --lossless", "l.mkv", "matroska,webm|h264,flac|2"},
         {"--frames 2 --lossless", "l.mp4", "mov,mp4,m4a,3gp,3g2,mj2|h264,aac|2"},
     };
     for (const auto& c : cases) {

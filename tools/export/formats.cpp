@@ -33,9 +33,8 @@ bool byName(const std::string& name, Container& container) {
 constexpr const char* kX264Presets[] = {"ultrafast", "superfast", "veryfast", "faster",  "fast",
                                         "medium",    "slow",      "slower",   "veryslow"};
 
-bool isH264(const Options& o, Container c) {
-    return (c == Container::Mp4 || c == Container::Mov || c == Container::Mkv) &&
-           !(o.lossless && c == Container::Mkv);
+bool isH264(Container c) {
+    return c == Container::Mp4 || c == Container::Mov || c == Container::Mkv;
 }
 
 } // namespace
@@ -86,11 +85,11 @@ std::string checkQuality(const Options& o, Container c) {
     if (o.lossless && (c == Container::WebM || c == Container::Gif))
         return "--lossless needs .mkv, .mp4, .mov or a PNG sequence";
     if (o.lossless && o.crf >= 0) return "--crf does not go with --lossless";
-    if (o.crf >= 0 && !isH264(o, c) && c != Container::WebM)
+    if (o.crf >= 0 && !isH264(c) && c != Container::WebM)
         return "--crf applies to H.264 (.mp4, .mov, .mkv) and VP9 (.webm) only";
     if (o.crf > 51 && c != Container::WebM) return "--crf for H.264 is 0 to 51";
     if (!o.preset.empty()) {
-        if (!isH264(o, c)) return "--preset applies to H.264 (.mp4, .mov, .mkv) only";
+        if (!isH264(c)) return "--preset applies to H.264 (.mp4, .mov, .mkv) only";
         if (std::find_if(std::begin(kX264Presets), std::end(kX264Presets),
                          [&](const char* p) { return o.preset == p; }) == std::end(kX264Presets))
             return "--preset must be one of ultrafast, superfast, veryfast, faster, fast, "
