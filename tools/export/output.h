@@ -34,9 +34,8 @@ void setStandardOutput(int fd);
 std::string resolveOutput(const std::string& typed, bool noClobber, OutputTarget& target);
 
 // Gets the target ready: a file gets its partial file beside it (tag in
-// its name), which proves the folder writable, and partial files of the
-// same name left by exports that are gone are removed; a FIFO or device
-// is opened for writing. Returns an empty string, or the reason.
+// its name), which proves the folder writable; a FIFO or device is opened
+// for writing. Returns an empty string, or the reason.
 std::string openOutput(OutputTarget& target, const std::string& tag);
 
 // A file: the finished partial file takes the target's name, provided the

@@ -28,6 +28,7 @@ int runStill(const Options& o) {
         std::fprintf(stderr, "kva-export: a still is written as PNG; name it .png\n");
         return kExitUsage;
     }
+    if (!target.direct()) removeStalePartials(target.path);
     reason = openOutput(target, processTag());
     if (!reason.empty()) return cannotWrite(o.output, reason);
 

@@ -132,7 +132,6 @@ std::string openOutput(OutputTarget& t, const std::string& tag) {
         t.fd = open(t.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
         return t.fd < 0 ? refused(errno, true) : "";
     }
-    removeStalePartials(t.path);
     t.partial = partialName(t.path, tag);
     const bool replacing = t.kind == TargetKind::File;
     const int fd =

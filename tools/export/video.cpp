@@ -195,7 +195,10 @@ std::string settingsFor(VideoJob& job, EncoderSettings& settings) {
 std::string prepareOutput(VideoJob& job, EncoderSettings& settings) {
     std::string reason = resolveOutput(job.o.output, job.o.noClobber, job.target);
     const bool file = !job.target.direct();
-    if (reason.empty() && file) reason = openOutput(job.target, processTag());
+    if (reason.empty() && file) {
+        removeStalePartials(job.target.path);
+        reason = openOutput(job.target, processTag());
+    }
     if (reason.empty()) reason = settingsFor(job, settings);
     if (reason.empty() && !file) reason = openOutput(job.target, processTag());
     if (!reason.empty()) abandonOutput(job.target);
