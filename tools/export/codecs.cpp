@@ -37,6 +37,12 @@ std::vector<std::string> h264(const Options& o) {
     std::vector<std::string> args = {"-c:v",    "libx264",
                                      "-preset", preset,
                                      "-crf",    std::to_string(o.crf >= 0 ? o.crf : kDefaultCrf)};
+    // The default preset with what pays on a show of still pictures and
+    // slowly scrolling text: arithmetic coding, runs of B-frames and a
+    // keyframe every 10 s (bench/export_quality.sh; the README's table).
+    if (o.preset.empty())
+        append(args, {"-x264-params",
+                      "cabac=1:bframes=8:b-adapt=0:keyint=" + std::to_string(10 * o.fps)});
     append(args, yuvTags());
     return args;
 }

@@ -12,7 +12,7 @@ namespace exporter {
 // The preset and quality used when none is asked for (see the README's
 // table, made with bench/export_quality.sh).
 inline constexpr const char* kDefaultPreset = "ultrafast";
-inline constexpr std::int32_t kDefaultCrf = 18;
+inline constexpr std::int32_t kDefaultCrf = 20;
 
 // Options for the video (input 0) and the sound (input 1) streams.
 std::vector<std::string> codecArguments(const Options& o, Container container);
