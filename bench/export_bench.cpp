@@ -1,6 +1,9 @@
 // export_bench.cpp -- the exporter's own work without the encoder: the whole
 // show composed at 60 fps, and one frame upscaled to the larger sizes.
-#include "export/export.h"
+#include "export/codecs.h"
+#include "export/compose.h"
+#include "export/encoder.h"
+#include "export/sound.h"
 
 #include <benchmark/benchmark.h>
 
@@ -159,9 +162,11 @@ void encodeDefault(benchmark::State& state) {
         std::int64_t n = 0;
         exporter::composeShow(pics.pictures, 60, target, [&](canvas::Image frame) {
             exporter::toYuv420(frame.pixels, 640, 480, planes.data());
-            return exporter::writeAll(encoder.input, planes.data(), planes.size()) && ++n < kFrames;
+            return exporter::feedEncoder(encoder, planes.data(), planes.size()) && ++n < kFrames;
         });
-        if (exporter::finishEncoder(encoder) != 0) state.SkipWithError("ffmpeg failed");
+        std::string complaint;
+        if (exporter::finishEncoder(encoder, "", complaint) != 0)
+            state.SkipWithError("ffmpeg failed");
         std::fclose(sound);
         std::fclose(sink);
     }

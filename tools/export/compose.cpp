@@ -1,11 +1,12 @@
 // compose.cpp -- the show's own step driven at a fixed delta, the pixel
 // upscale, and frames written as PNG.
-#include "export/export.h"
+#include "export/compose.h"
 
 #include "assets/png.h"
 #include "assets/store.h"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,7 +16,45 @@
 
 namespace exporter {
 
+namespace {
+
+// Standard error caught in a temporary file while the pictures decode; the
+// PNG library's default handlers print there ("libpng error: Read Error"
+// for every missing picture), which says nothing the summary does not.
+struct CaughtErrors {
+    std::FILE* file = std::tmpfile();
+    int saved = -1;
+
+    CaughtErrors() {
+        std::fflush(stderr);
+        if (file) saved = dup(STDERR_FILENO);
+        if (saved >= 0 && dup2(fileno(file), STDERR_FILENO) < 0) {
+            close(saved);
+            saved = -1;
+        }
+    }
+    // Puts standard error back and passes on every line but libpng's.
+    ~CaughtErrors() {
+        std::fflush(stderr);
+        if (saved >= 0) {
+            dup2(saved, STDERR_FILENO);
+            close(saved);
+            std::rewind(file);
+            char line[1024];
+            while (std::fgets(line, sizeof line, file)) {
+                if (std::strncmp(line, "libpng ", 7) != 0) std::fputs(line, stderr);
+            }
+        }
+        if (file) std::fclose(file);
+    }
+    CaughtErrors(const CaughtErrors&) = delete;
+    CaughtErrors& operator=(const CaughtErrors&) = delete;
+};
+
+} // namespace
+
 void loadShowAssets(ShowAssets& a) {
+    CaughtErrors caught;
     assets::openArchive(show::kArchiveName);
     assets::loadPictures(show::kPictureNames, a.loaded, 11);
     a.pictures = show::picturesFromLoadOrder(a.loaded);

@@ -1,6 +1,6 @@
 // sound.cpp -- the sound track of an export: the song as the show plays it,
 // rendered by the audio layer with no output device, then its ending.
-#include "export/export.h"
+#include "export/sound.h"
 
 #include "music/audio.h"
 #include "music/music.h"

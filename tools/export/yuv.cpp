@@ -1,7 +1,7 @@
 // yuv.cpp -- composed frames as BT.709 limited-range 4:2:0 planes, done
 // here rather than in ffmpeg, whose single-threaded conversion took as
 // long as the encoder itself; the bytes handed over shrink to 3/8 too.
-#include "export/export.h"
+#include "export/compose.h"
 
 namespace exporter {
 namespace {
