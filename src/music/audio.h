@@ -129,4 +129,14 @@ std::vector<float> takeOfflineCapture();
 // came later (the offline clock; with a device, what the device took).
 std::int64_t framesRendered();
 
+// How long a frame mixed now takes to be heard: the device's buffer, which
+// the mixer fills ahead of the sound. 0 offline and when not initialised.
+std::uint32_t latencyMs();
+
+// Called between the pieces of a song's loading and checking (the MP3
+// frame search, the module's checks and load), so that the caller can
+// answer its window meanwhile. nullptr: none. Returns the previous one.
+using Progress = void (*)();
+Progress setProgress(Progress progress);
+
 } // namespace audio

@@ -4,8 +4,14 @@
 # user (the daemon refuses root).
 #   pulse_test.sh PROBE KVA DISPLAY tone   the music player through SDL's
 #                                          pulseaudio driver (kva_pulse_probe)
+#   pulse_test.sh PROBE KVA DISPLAY load   the machine loaded (stress-ng): a
+#                                          23 ms pacat drops out, kva's song not
+#   pulse_test.sh PROBE KVA DISPLAY lose   the server killed under the
+#                                          music player: the ending still ends
 #   pulse_test.sh PROBE KVA DISPLAY kva    kva on Xvfb with a module as its
 #                                          song: it sounds, Escape ends it
+#   pulse_test.sh PROBE KVA DISPLAY kvalose  the same with the server killed
+#                                          during the show: it goes on silently
 # Exits 77 (skipped) when the server cannot start here.
 set -u
 probe=$1 kva=$2 display=$3 mode=$4
@@ -70,6 +76,36 @@ if [ "$mode" = tone ]; then
     exit 0
 fi
 
+if [ "$mode" = load ]; then
+    command -v stress-ng >/dev/null || skip "stress-ng is not installed"
+    command -v pacat >/dev/null || skip "pacat is not installed"
+    stress-ng --cpu $(($(nproc) * 2)) --timeout 90s >"$work/stress.log" 2>&1 &
+    pids+=($!)
+    sleep 1
+    "${run[@]}" PULSE_SERVER="unix:$work/rt/pulse/native" "$work/$(basename "$probe")" \
+        control kva.monitor >"$work/control.log" 2>&1
+    status=$?
+    cat "$work/control.log"
+    [ $status -eq 0 ] || skip "the load made no gaps in the 23 ms control"
+    "${run[@]}" SDL_AUDIODRIVER=pulseaudio "$work/$(basename "$probe")" gaps kva.monitor 20 \
+        >"$work/probe.log" 2>"$work/probe.err.log"
+    status=$?
+    cat "$work/probe.log"
+    no_sanitizer_report "$work/probe.err.log"
+    [ $status -eq 0 ] || fail "the song had gaps on the loaded machine"
+    exit 0
+fi
+
+if [ "$mode" = lose ]; then
+    "${run[@]}" SDL_AUDIODRIVER=pulseaudio "$work/$(basename "$probe")" lose "${pids[0]}" \
+        >"$work/probe.log" 2>"$work/probe.err.log"
+    status=$?
+    cat "$work/probe.log"
+    no_sanitizer_report "$work/probe.err.log"
+    [ $status -eq 0 ] || fail "the ending with the server gone (status $status)"
+    exit 0
+fi
+
 # kva on Xvfb, its song a module under the MP3's name.
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || skip "Xvfb or xdotool is missing"
 "${run[@]}" "$work/$(basename "$probe")" module "$work/elg.mp3" || fail "cannot write the module"
@@ -92,14 +128,28 @@ timeout 10 xdotool search --sync --name '^KVA$' >/dev/null || fail "no KVA windo
 sleep 2.5
 "$work/$(basename "$probe")" sound "$work/capture.raw" || fail "kva's song was not heard"
 kill -0 $kva_pid 2>/dev/null || fail "kva ended early"
+if [ "$mode" = kvalose ]; then
+    kill -9 "${pids[0]}"
+    wait "${pids[0]}" 2>/dev/null
+    # The show plays on, silent, and still answers its window.
+    for ((i = 0; i < 20; i++)); do
+        sleep 0.1
+        kill -0 $kva_pid 2>/dev/null || fail "kva ended when its sound server died"
+    done
+fi
+escape=$(date +%s%N)
 xdotool key Escape
-for ((i = 0; i < 100; i++)); do
+for ((i = 0; i < 1000; i++)); do
     kill -0 $kva_pid 2>/dev/null || break
-    sleep 0.1
+    sleep 0.01
 done
 kill -0 $kva_pid 2>/dev/null && fail "kva still running 10 s after Escape"
+ms=$((($(date +%s%N) - escape) / 1000000))
+echo "kva ended ${ms} ms after Escape"
+# Half a second on an idle machine; a busy one gets four times that.
+[ $ms -lt 2000 ] || fail "kva took ${ms} ms to end after Escape"
 wait $kva_pid
 status=$?
 no_sanitizer_report "$work/kva.err.log"
 [ $status -eq 0 ] || fail "kva exited with status $status after Escape, expected 0"
-echo "ok: kva played its module on PulseAudio and Escape ended it with status 0"
+echo "ok: kva played its module on PulseAudio ($mode) and Escape ended it with status 0"
