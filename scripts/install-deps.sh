@@ -21,6 +21,7 @@ test_packages=(
   xvfb x11-apps x11-utils xdotool imagemagick libx11-dev x11-xserver-utils
   sway grim wtype
   pulseaudio pulseaudio-utils stress-ng
+  pipewire pipewire-bin pipewire-pulse wireplumber dbus
   sox ffmpeg
 )
 

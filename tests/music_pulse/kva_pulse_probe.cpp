@@ -5,6 +5,8 @@
 //   kva_pulse_probe tone SOURCE     440 Hz MP3: start delay, pitch, ending
 //   kva_pulse_probe lose PID        the server (PID) killed while the song
 //                                   plays: the ending still ends on time
+//   kva_pulse_probe hear SOURCE MS  440 Hz MP3 for 2 s: heard at its pitch,
+//                                   at most MS off the clock
 //   kva_pulse_probe gaps SOURCE S   a 440 Hz song of S seconds: no gaps
 //   kva_pulse_probe control SOURCE  the same tone from pacat with a 23 ms
 //                                   buffer: exit 0 when it has gaps
@@ -361,6 +363,32 @@ int lose(pid_t server) {
     return check(longestSilenceMs < 200.0, "the ending did not answer the window") && ok ? 0 : 1;
 }
 
+int hear(const char* source, double mostLagMs) {
+    std::vector<std::uint8_t> mp3 = testsongs::mp3Tone(440, 4.0);
+    Capture capture(source);
+    if (!waitForCapture(capture)) return check(false, "parec records nothing"), 1;
+    assets::FileBlob blob;
+    blob.data = mp3.data();
+    blob.size = static_cast<std::int32_t>(mp3.size());
+    if (music::open(blob) != 1) return check(false, "the song did not open"), 1;
+    const std::size_t before = capture.frames();
+    const auto played = Clock::now();
+    music::play();
+    const double skippedMs = audio::latencyMs();
+    platform::sleepMs(2000);
+    music::end();
+    platform::sleepMs(300);
+    const std::vector<float> s = capture.samples();
+    capture.stop();
+    const std::size_t first = firstAbove(s, before, 0.02f);
+    if (!check(first < s.size() / 2, "no sound reached the sink")) return 1;
+    const double hz = medianPitch(s, first + 4410);
+    const double lagMs = 1000.0 * secondsSince(played, capture.readAt(first)) - skippedMs;
+    std::printf("heard %.2f Hz, sound %.0f ms behind the clock\n", hz, lagMs);
+    const bool ok = check(std::fabs(lagMs) < mostLagMs, "the sound is out of time with the clock");
+    return check(std::fabs(hz - 440.0) < 4.4, "not 440 Hz within 1 %") && ok ? 0 : 1;
+}
+
 int writeModule(const char* path) {
     const auto mod = testmodules::build(testmodules::Kind::Xm, testmodules::sineCycle());
     std::ofstream out(path, std::ios::binary);
@@ -388,11 +416,13 @@ int main(int argc, char** argv) {
     if (mode == "gaps" && argc == 4) return gaps(argv[2], std::atof(argv[3]));
     if (mode == "tone") return tone(argv[2]);
     if (mode == "control") return control(argv[2]);
+    if (mode == "hear" && argc == 4) return hear(argv[2], std::atof(argv[3]));
     if (mode == "lose") return lose(static_cast<pid_t>(std::atoi(argv[2])));
     if (mode == "module") return writeModule(argv[2]);
     if (mode == "sound") return sound(argv[2]);
     std::fprintf(stderr,
-                 "usage: %s tone SOURCE | gaps SOURCE SECONDS | control SOURCE | lose PID | module "
+                 "usage: %s tone SOURCE | hear SOURCE MS | gaps SOURCE SECONDS | control SOURCE | "
+                 "lose PID | module "
                  "PATH | sound RAWFILE\n",
                  argv[0]);
     return 2;

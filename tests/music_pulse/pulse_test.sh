@@ -12,9 +12,16 @@
 #                                          song: it sounds, Escape ends it
 #   pulse_test.sh PROBE KVA DISPLAY kvalose  the same with the server killed
 #                                          during the show: it goes on silently
+#   pulse_test.sh PROBE KVA DISPLAY hear   the song sounds at its pitch
+# A fifth argument chooses the server: pulse (PulseAudio, the default),
+# pipewire (PipeWire with its PulseAudio server, SDL's pipewire driver) or
+# pipewire-pulse (the same servers, SDL's pulseaudio driver). lose and
+# kvalose kill the server itself (PulseAudio, or PipeWire's core).
 # Exits 77 (skipped) when the server cannot start here.
 set -u
-probe=$1 kva=$2 display=$3 mode=$4
+probe=$1 kva=$2 display=$3 mode=$4 server=${5:-pulse}
+driver=pulseaudio
+[ "$server" = pipewire ] && driver=pipewire
 work=$(mktemp -d)
 pids=()
 
@@ -43,7 +50,9 @@ no_sanitizer_report() {
     ! grep -q -e 'Sanitizer' -e 'runtime error:' "$1" || fail "sanitizer report in $(basename "$1")"
 }
 
-for tool in pulseaudio parec; do
+tools=(pulseaudio parec)
+[ "$server" = pulse ] || tools=(pipewire wireplumber pipewire-pulse dbus-daemon pactl parec)
+for tool in "${tools[@]}"; do
     command -v $tool >/dev/null || skip "$tool is not installed"
 done
 mkdir -m 700 "$work/rt"
@@ -55,16 +64,64 @@ if [ "$(id -u)" -eq 0 ]; then
     run=(setpriv --reuid=65534 --regid=65534 --clear-groups "${run[@]}")
 fi
 
-"${run[@]}" pulseaudio --daemonize=no -n --exit-idle-time=-1 --disable-shm=true \
-    --load="module-null-sink sink_name=kva" --load=module-native-protocol-unix \
-    >"$work/pulse.log" 2>&1 &
-pids+=($!)
-for ((i = 0; i < 100; i++)); do
-    [ -S "$work/rt/pulse/native" ] && break
-    kill -0 "${pids[0]}" 2>/dev/null || skip "pulseaudio did not start: $(tail -n 2 "$work/pulse.log")"
-    sleep 0.1
-done
-[ -S "$work/rt/pulse/native" ] || skip "pulseaudio opened no socket within 10 s"
+wait_for_socket() { # PID NAME
+    for ((i = 0; i < 100; i++)); do
+        [ -S "$work/rt/pulse/native" ] && return
+        kill -0 "$1" 2>/dev/null || skip "$2 did not start: $(tail -n 2 "$work/pulse.log")"
+        sleep 0.1
+    done
+    skip "$2 opened no socket within 10 s"
+}
+
+if [ "$server" = pulse ]; then
+    "${run[@]}" pulseaudio --daemonize=no -n --exit-idle-time=-1 --disable-shm=true \
+        --load="module-null-sink sink_name=kva" --load=module-native-protocol-unix \
+        >"$work/pulse.log" 2>&1 &
+    server_pid=$!
+    pids+=($server_pid)
+    wait_for_socket $server_pid pulseaudio
+else
+    # PipeWire wants a D-Bus session of its own; the null sink comes
+    # through its PulseAudio server, as the default sink.
+    run+=(DBUS_SESSION_BUS_ADDRESS="unix:path=$work/rt/bus")
+    "${run[@]}" dbus-daemon --session --address="unix:path=$work/rt/bus" --nofork \
+        >"$work/dbus.log" 2>&1 &
+    pids+=($!)
+    for ((i = 0; i < 50; i++)); do
+        [ -S "$work/rt/bus" ] && break
+        sleep 0.1
+    done
+    [ -S "$work/rt/bus" ] || skip "dbus-daemon opened no socket within 5 s"
+    "${run[@]}" pipewire >"$work/pipewire.log" 2>&1 &
+    server_pid=$!
+    pids+=($server_pid)
+    "${run[@]}" wireplumber >"$work/wireplumber.log" 2>&1 &
+    pids+=($!)
+    "${run[@]}" pipewire-pulse >"$work/pulse.log" 2>&1 &
+    pids+=($!)
+    wait_for_socket $server_pid pipewire
+    "${run[@]}" pactl load-module module-null-sink sink_name=kva >/dev/null ||
+        skip "no null sink on PipeWire"
+    # WirePlumber, which keeps the default, may be slow to start.
+    for ((i = 0; i < 150; i++)); do
+        "${run[@]}" pactl set-default-sink kva 2>"$work/pactl.log" && break
+        sleep 0.1
+    done
+    [ $i -lt 150 ] || skip "the null sink cannot be the default: $(cat "$work/pactl.log")"
+fi
+
+if [ "$mode" = hear ]; then
+    # PipeWire's own lag differs from PulseAudio's, which kva's is set for.
+    lag=100
+    [ "$server" = pulse ] || lag=250
+    "${run[@]}" SDL_AUDIODRIVER=$driver "$work/$(basename "$probe")" hear kva.monitor $lag \
+        >"$work/probe.log" 2>"$work/probe.err.log"
+    status=$?
+    cat "$work/probe.log"
+    no_sanitizer_report "$work/probe.err.log"
+    [ $status -eq 0 ] || fail "the song was not heard through $driver on $server (status $status)"
+    exit 0
+fi
 
 if [ "$mode" = tone ]; then
     "${run[@]}" SDL_AUDIODRIVER=pulseaudio "$work/$(basename "$probe")" tone kva.monitor \
@@ -97,7 +154,7 @@ if [ "$mode" = load ]; then
 fi
 
 if [ "$mode" = lose ]; then
-    "${run[@]}" SDL_AUDIODRIVER=pulseaudio "$work/$(basename "$probe")" lose "${pids[0]}" \
+    "${run[@]}" SDL_AUDIODRIVER=$driver "$work/$(basename "$probe")" lose $server_pid \
         >"$work/probe.log" 2>"$work/probe.err.log"
     status=$?
     cat "$work/probe.log"
@@ -120,17 +177,22 @@ xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not answer on :$display"
 "${run[@]}" parec -d kva.monitor --format=float32le --rate=44100 --channels=2 \
     >"$work/capture.raw" 2>"$work/parec.log" &
 pids+=($!)
-(cd "$work" && exec "${run[@]}" SDL_AUDIODRIVER=pulseaudio DISPLAY=":$display" \
+(cd "$work" && exec "${run[@]}" SDL_AUDIODRIVER=$driver DISPLAY=":$display" \
     "./$(basename "$kva")" >"$work/kva.out" 2>"$work/kva.err.log") &
 kva_pid=$!
 pids+=($kva_pid)
 timeout 10 xdotool search --sync --name '^KVA$' >/dev/null || fail "no KVA window"
-sleep 2.5
-"$work/$(basename "$probe")" sound "$work/capture.raw" || fail "kva's song was not heard"
+# The song starts once kva has loaded: wait for a second of it.
+for ((i = 0; i < 30; i++)); do
+    sleep 0.5
+    "$work/$(basename "$probe")" sound "$work/capture.raw" >"$work/sound.out" && break
+done
+cat "$work/sound.out"
+[ $i -lt 30 ] || fail "kva's song was not heard"
 kill -0 $kva_pid 2>/dev/null || fail "kva ended early"
 if [ "$mode" = kvalose ]; then
-    kill -9 "${pids[0]}"
-    wait "${pids[0]}" 2>/dev/null
+    kill -9 $server_pid
+    wait $server_pid 2>/dev/null
     # The show plays on, silent, and still answers its window.
     for ((i = 0; i < 20; i++)); do
         sleep 0.1
@@ -152,4 +214,4 @@ wait $kva_pid
 status=$?
 no_sanitizer_report "$work/kva.err.log"
 [ $status -eq 0 ] || fail "kva exited with status $status after Escape, expected 0"
-echo "ok: kva played its module on PulseAudio ($mode) and Escape ended it with status 0"
+echo "ok: kva played its module through $driver on $server ($mode) and Escape ended it with status 0"
