@@ -153,4 +153,18 @@ TEST(SongBudget, NoiseIsSearchedOnlyAtItsStart) {
     EXPECT_EQ(o.errorLines, 0);
 }
 
+// A large ID3v2 tag (cover art) is skipped by its size, not searched.
+TEST(SongBudget, AnMp3BehindALargeTagStillPlays) {
+    constexpr std::uint32_t kTag = 3 << 20;
+    std::vector<std::uint8_t> song = {'I', 'D', '3', 3, 0, 0};
+    for (int shift = 21; shift >= 0; shift -= 7)
+        song.push_back(std::uint8_t((kTag >> shift) & 0x7F));
+    song.resize(10 + kTag, 0);
+    const std::vector<std::uint8_t> mp3 = testsongs::mp3Tone(440, 1.0);
+    song.insert(song.end(), mp3.begin(), mp3.end());
+    const Opened o = openInChild(song);
+    expectBounded(o, "an MP3 behind a 3 MB ID3v2 tag");
+    EXPECT_EQ(o.result, 1);
+}
+
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 
 namespace audio {
@@ -120,10 +121,11 @@ constexpr std::uint32_t kMinRate = 100, kMaxRate = 100000;
 // whatever the sound server holds of the mix must outlast that, or the song
 // has a gap and falls behind the pictures for good. On PulseAudio (and
 // PipeWire's PulseAudio server) the server's buffer is set apart from the
-// device's, through libpulse's own setting: 300 ms of total latency, of which
-// about 180 ms lie between mixing and hearing once the stream runs. The device's buffer stays
-// short, so that the audio thread answers a close within tens of milliseconds. Elsewhere (ALSA,
-// SDL's PipeWire driver) the device's buffer is all there is: 2048 frames, 46 ms. play() takes the
+// device's, through libpulse's own setting: 300 ms of total latency, of
+// which about 180 ms lie between mixing and hearing once the stream runs.
+// The device's buffer stays short, so that the audio thread answers a close
+// within tens of milliseconds. Elsewhere (ALSA, SDL's PipeWire driver) the
+// device's buffer is all there is: 2048 frames, 46 ms. play() takes the
 // latency back by starting the song that far in (see latencyMs).
 constexpr int kDeviceFrames = 2048;
 constexpr const char* kPulseLatencyMs = "300";
@@ -286,7 +288,6 @@ void startPlaying(Channel& c) {
     if (!c.playing && state().device) {
         const std::int64_t lag = std::int64_t{state().latencyMs} * state().rate / 1000;
         detail::skipFrames(c, lag, state().rate);
-        detail::reportProgress();
     }
     c.playing = true;
 }

@@ -11,6 +11,10 @@
 //   kva_pulse_probe control SOURCE  the same tone from pacat with a 23 ms
 //                                   buffer: exit 0 when it has gaps
 //   kva_pulse_probe module PATH     writes a module song to PATH
+//   kva_pulse_probe mp3 PATH S      writes a 440 Hz MP3 song of S seconds
+//   kva_pulse_probe show RAWFILE    a recorded show with that MP3 as its song:
+//                                   gaps, and the ending's start against the
+//                                   song's (bench/show_drift.sh)
 //   kva_pulse_probe sound RAWFILE   exit 0 when the capture holds a tone
 #include "music/audio.h"
 #include "music/music.h"
@@ -234,6 +238,7 @@ int tone(const char* source) {
 struct Gaps {
     int count = 0;
     double longestMs = 0.0, totalMs = 0.0;
+    std::vector<std::pair<double, double>> where; // start (s) and length (ms) of each
 };
 
 Gaps gapsIn(const std::vector<float>& s, std::size_t from, std::size_t to) {
@@ -249,6 +254,7 @@ Gaps gapsIn(const std::vector<float>& s, std::size_t from, std::size_t to) {
             const double ms = 1000.0 * double(run) / kRate;
             ++g.count;
             g.totalMs += ms;
+            g.where.push_back({double(i - run) / kRate, ms});
             g.longestMs = std::max(g.longestMs, ms);
         }
         run = 0;
@@ -389,6 +395,46 @@ int hear(const char* source, double mostLagMs) {
     return check(std::fabs(hz - 440.0) < 4.4, "not 440 Hz within 1 %") && ok ? 0 : 1;
 }
 
+int writeMp3(const char* path, double seconds) {
+    const std::vector<std::uint8_t> mp3 = testsongs::mp3Tone(440, seconds);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(mp3.data()), static_cast<std::streamsize>(mp3.size()));
+    return out ? 0 : 1;
+}
+
+// Where the ending's slow-down began: the first 10 ms window late in the
+// show whose pitch has fallen below 430 Hz, taken back along the slide
+// (44100 to 1000 frames a second over 500 ms: pitch falls linearly).
+double slideStart(const std::vector<float>& s, std::size_t from) {
+    for (std::size_t i = from; 2 * (i + 441) <= s.size(); i += 110) {
+        const double hz = pitchAt(s, i, 0.01);
+        if (hz > 0.0 && hz < 430.0) {
+            const double into = (1.0 - hz / 440.0) * 0.5 / (1.0 - 1000.0 / 44100.0);
+            return double(i + 220) / kRate - into;
+        }
+    }
+    return 0.0;
+}
+
+int show(const char* path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<float> s(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)) / 4);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(s.data()), static_cast<std::streamsize>(s.size() * 4));
+    const std::size_t first = firstAbove(s, 0, 0.02f);
+    if (!check(first < s.size() / 2, "no sound in the recording")) return 1;
+    const double start = double(first) / kRate;
+    const double slide = slideStart(s, first + static_cast<std::size_t>(185.0 * kRate));
+    if (!check(slide > 0.0, "no ending in the recording")) return 1;
+    const Gaps g = report("kva's show", s, first);
+    for (const auto& [at, ms] : g.where) std::printf("  gap at %.3f s: %.0f ms\n", at, ms);
+    // The show's clock starts with the song, and the ending comes when the
+    // clock passes 192 s (at the next frame).
+    std::printf("sound began at %.3f s, the ending at %.3f s: %.1f ms after 192 s of song\n", start,
+                slide, 1000.0 * (slide - start - 192.0));
+    return 0;
+}
+
 int writeModule(const char* path) {
     const auto mod = testmodules::build(testmodules::Kind::Xm, testmodules::sineCycle());
     std::ofstream out(path, std::ios::binary);
@@ -413,6 +459,8 @@ int sound(const char* path) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc == 3 || argc == 4 ? argv[1] : "";
+    if (mode == "mp3" && argc == 4) return writeMp3(argv[2], std::atof(argv[3]));
+    if (mode == "show") return show(argv[2]);
     if (mode == "gaps" && argc == 4) return gaps(argv[2], std::atof(argv[3]));
     if (mode == "tone") return tone(argv[2]);
     if (mode == "control") return control(argv[2]);
