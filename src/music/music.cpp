@@ -20,10 +20,6 @@ constexpr std::uint32_t kFadeMs = 200;
 // How long past its own time the fade may take before the device counts as
 // gone: a device that stops calling back never finishes a slide.
 constexpr std::uint32_t kFadeSlackMs = 100;
-// Mixed beyond the device's latency before a song starts, and the longest
-// the device may take to settle.
-constexpr std::uint32_t kSettleMs = 50;
-constexpr std::uint32_t kSettleLimitMs = 500;
 // The ending answers the window at least this often.
 constexpr std::uint32_t kStepMs = 10;
 
@@ -61,36 +57,23 @@ void waitFor(std::uint32_t ms, audio::Handle channel, bool untilStill) {
     }
 }
 
-// A device that has just opened takes the sound server's buffer from empty
-// to full before its lag is the steady one play() takes back: the song
-// waits for that, as long as the lag and a little more at most.
-void letDeviceSettle() {
-    const std::uint32_t latency = audio::latencyMs();
-    const std::int64_t settled = std::int64_t{latency + kSettleMs} * audio::kOutputRate / 1000;
-    const std::int64_t start = platform::counterNow();
-    while (latency > 0 && audio::framesRendered() < settled &&
-           msSince(start) < latency + kSettleLimitMs) {
-        audio::wait(kStepMs);
-        assets::reportProgress();
-    }
-}
-
 } // namespace
 
 std::int32_t open(assets::FileBlob blob) {
     if (blob.size <= 0 || blob.data == nullptr) return 0;
     player.song = blob;
     player.stream = player.music = 0;
-    if (!audio::init(audio::kDefaultDevice, audio::kOutputRate)) return 0;
     const audio::Progress previous = audio::setProgress(assets::reportProgress);
+    if (!audio::init(audio::kDefaultDevice, audio::kOutputRate)) {
+        audio::setProgress(previous);
+        return 0;
+    }
     const auto length = static_cast<std::uint32_t>(blob.size);
     player.stream = audio::streamFromMemory(blob.data, length, kStreamFlags);
     // The whole blob: a module read from memory needs its true length.
     if (player.stream == 0) player.music = audio::moduleFromMemory(blob.data, length, kModuleFlags);
     audio::setProgress(previous);
-    if (activeHandle() == 0) return 0;
-    letDeviceSettle();
-    return 1;
+    return activeHandle() != 0 ? 1 : 0;
 }
 
 void play() {

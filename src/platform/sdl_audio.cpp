@@ -121,15 +121,18 @@ constexpr std::uint32_t kMinRate = 100, kMaxRate = 100000;
 // whatever the sound server holds of the mix must outlast that, or the song
 // has a gap and falls behind the pictures for good. On PulseAudio (and
 // PipeWire's PulseAudio server) the server's buffer is set apart from the
-// device's, through libpulse's own setting: 300 ms of total latency, of
-// which about 180 ms lie between mixing and hearing once the stream runs.
+// device's, through libpulse's own setting: 600 ms of total latency, of
+// which about 300 ms lie between mixing and hearing once the stream runs
+// (300 ms of total latency still left gaps of a quarter second a minute
+// with the machine loaded on purpose beside the show).
 // The device's buffer stays short, so that the audio thread answers a close
 // within tens of milliseconds. Elsewhere (ALSA, SDL's PipeWire driver) the
 // device's buffer is all there is: 2048 frames, 46 ms. play() takes the
 // latency back by starting the song that far in (see latencyMs).
 constexpr int kDeviceFrames = 2048;
-constexpr const char* kPulseLatencyMs = "300";
-constexpr std::uint32_t kPulseHeardAfterMs = 180;
+constexpr const char* kPulseLatencyMs = "600";
+constexpr std::uint32_t kPulseHeardAfterMs = 300;
+constexpr std::uint32_t kFillMoreMs = 50, kFillLimitMs = 500, kFillStepMs = 5;
 
 struct State {
     bool offline = false;
@@ -226,6 +229,18 @@ void quietAlsa() {
     if (setHandler) setHandler(dropAlsaReport);
 }
 
+// A stream that has just opened takes the server's buffer from empty to
+// full before its lag is the steady one play() takes back: opening waits
+// for that, as long as the lag and a little more at most.
+void letServerFill(const State& s) {
+    const std::int64_t full = std::int64_t{s.latencyMs + kFillMoreMs} * s.rate / 1000;
+    const std::uint32_t start = SDL_GetTicks();
+    while (framesRendered() < full && SDL_GetTicks() - start < s.latencyMs + kFillLimitMs) {
+        SDL_Delay(kFillStepMs);
+        detail::reportProgress();
+    }
+}
+
 bool openDevice(State& s) {
     quietAlsa();
     setenv("PULSE_LATENCY_MSEC", kPulseLatencyMs, 0); // a value of the user's own wins
@@ -249,6 +264,7 @@ bool openDevice(State& s) {
     s.latencyMs = pulse ? kPulseHeardAfterMs : (have.samples * 1000 + s.rate - 1) / s.rate;
     s.lastCallback = platform::counterNow();
     SDL_PauseAudioDevice(s.device, 0);
+    if (pulse) letServerFill(s);
     return true;
 }
 
