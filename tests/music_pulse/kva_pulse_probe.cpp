@@ -305,7 +305,7 @@ int gaps(const char* source, double seconds) {
 
 // pacat fed a 440 Hz tone through a pipe, with the small buffer kva once
 // had: on a loaded machine it must drop out, or the load was not real.
-int control(const char* source) {
+int control(const char* source, const char* latencyMs) {
     Capture capture(source);
     if (!waitForCapture(capture)) return check(false, "parec records nothing"), 1;
     const std::size_t before = capture.frames();
@@ -316,7 +316,7 @@ int control(const char* source) {
         dup2(fds[0], STDIN_FILENO);
         close(fds[1]);
         execlp("pacat", "pacat", "--playback", "-d", "kva", "--format=float32le", "--rate=44100",
-               "--channels=2", "--latency-msec=23", nullptr);
+               "--channels=2", (std::string("--latency-msec=") + latencyMs).c_str(), nullptr);
         _exit(127);
     }
     close(fds[0]);
@@ -333,7 +333,8 @@ int control(const char* source) {
     platform::sleepMs(200);
     const std::vector<float> s = capture.samples();
     capture.stop();
-    return report("pacat, 23 ms buffer", s, before).count > 0 ? 0 : 1;
+    const std::string who = std::string("pacat, ") + latencyMs + " ms buffer";
+    return report(who.c_str(), s, before).count > 0 ? 0 : 1;
 }
 
 // The longest time between two calls of the store's progress hook, which
@@ -463,7 +464,7 @@ int main(int argc, char** argv) {
     if (mode == "show") return show(argv[2]);
     if (mode == "gaps" && argc == 4) return gaps(argv[2], std::atof(argv[3]));
     if (mode == "tone") return tone(argv[2]);
-    if (mode == "control") return control(argv[2]);
+    if (mode == "control") return control(argv[2], argc == 4 ? argv[3] : "23");
     if (mode == "hear" && argc == 4) return hear(argv[2], std::atof(argv[3]));
     if (mode == "lose") return lose(static_cast<pid_t>(std::atoi(argv[2])));
     if (mode == "module") return writeModule(argv[2]);
