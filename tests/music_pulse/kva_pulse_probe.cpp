@@ -5,8 +5,8 @@
 //   kva_pulse_probe tone SOURCE     440 Hz MP3: start delay, pitch, ending
 //   kva_pulse_probe lose PID        the server (PID) killed while the song
 //                                   plays: the ending still ends on time
-//   kva_pulse_probe hear SOURCE MS  440 Hz MP3 for 2 s: heard at its pitch,
-//                                   at most MS off the clock
+//   kva_pulse_probe hear SOURCE MS P  440 Hz MP3 for 2 s: heard within P %
+//                                   of its pitch, at most MS off the clock
 //   kva_pulse_probe gaps SOURCE S   a 440 Hz song of S seconds: no gaps
 //   kva_pulse_probe control SOURCE  the same tone from pacat with a 23 ms
 //                                   buffer: exit 0 when it has gaps
@@ -227,7 +227,8 @@ int tone(const char* source) {
     // Lower bounds stay loose: where the clock of the capture and the song's
     // own drift apart on a busy machine, the start of the ending is placed
     // late, never early.
-    ok = check(soundMs > 250.0 && soundMs < 550.0, "the fade did not end within 550 ms") && ok;
+    // 500 ms, and the audio callback's step and the sound's lag vary.
+    ok = check(soundMs > 250.0 && soundMs < 650.0, "the fade did not end within 650 ms") && ok;
     ok = check(early > 150.0 && early < 430.0, "no slide early in the ending") && ok;
     ok = check(late > 0.0 && late < 200.0, "the pitch did not fall toward a stop") && ok;
     return ok ? 0 : 1;
@@ -370,7 +371,7 @@ int lose(pid_t server) {
     return check(longestSilenceMs < 200.0, "the ending did not answer the window") && ok ? 0 : 1;
 }
 
-int hear(const char* source, double mostLagMs) {
+int hear(const char* source, double mostLagMs, double pitchShare) {
     std::vector<std::uint8_t> mp3 = testsongs::mp3Tone(440, 4.0);
     Capture capture(source);
     if (!waitForCapture(capture)) return check(false, "parec records nothing"), 1;
@@ -393,7 +394,7 @@ int hear(const char* source, double mostLagMs) {
     const double lagMs = 1000.0 * secondsSince(played, capture.readAt(first)) - skippedMs;
     std::printf("heard %.2f Hz, sound %.0f ms behind the clock\n", hz, lagMs);
     const bool ok = check(std::fabs(lagMs) < mostLagMs, "the sound is out of time with the clock");
-    return check(std::fabs(hz - 440.0) < 4.4, "not 440 Hz within 1 %") && ok ? 0 : 1;
+    return check(std::fabs(hz - 440.0) < 440.0 * pitchShare, "not 440 Hz") && ok ? 0 : 1;
 }
 
 int writeMp3(const char* path, double seconds) {
@@ -459,20 +460,22 @@ int sound(const char* path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string mode = argc == 3 || argc == 4 ? argv[1] : "";
+    const std::string mode = argc >= 3 && argc <= 5 ? argv[1] : "";
     if (mode == "mp3" && argc == 4) return writeMp3(argv[2], std::atof(argv[3]));
     if (mode == "show") return show(argv[2]);
     if (mode == "gaps" && argc == 4) return gaps(argv[2], std::atof(argv[3]));
     if (mode == "tone") return tone(argv[2]);
     if (mode == "control") return control(argv[2], argc == 4 ? argv[3] : "23");
-    if (mode == "hear" && argc == 4) return hear(argv[2], std::atof(argv[3]));
+    if (mode == "hear" && argc == 5)
+        return hear(argv[2], std::atof(argv[3]), std::atof(argv[4]) / 100.0);
     if (mode == "lose") return lose(static_cast<pid_t>(std::atoi(argv[2])));
     if (mode == "module") return writeModule(argv[2]);
     if (mode == "sound") return sound(argv[2]);
-    std::fprintf(stderr,
-                 "usage: %s tone SOURCE | hear SOURCE MS | gaps SOURCE SECONDS | control SOURCE | "
-                 "lose PID | module "
-                 "PATH | sound RAWFILE\n",
-                 argv[0]);
+    std::fprintf(
+        stderr,
+        "usage: %s tone SOURCE | hear SOURCE MS P | gaps SOURCE SECONDS | control SOURCE | "
+        "lose PID | module "
+        "PATH | sound RAWFILE\n",
+        argv[0]);
     return 2;
 }

