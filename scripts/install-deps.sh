@@ -21,7 +21,8 @@ test_packages=(
   clang-14 libclang-rt-14-dev
   xvfb x11-apps x11-utils xdotool imagemagick libx11-dev x11-xserver-utils openbox
   sway grim wtype
-  pulseaudio pulseaudio-utils
+  pulseaudio pulseaudio-utils stress-ng
+  pipewire pipewire-bin pipewire-pulse wireplumber dbus
   sox ffmpeg
   stress-ng
 )

@@ -214,3 +214,42 @@ TEST(PlayerExit, TheExitHookStopsTheDeviceFirst) {
 }
 
 } // namespace
+
+namespace {
+
+int answers = 0;
+void answer() {
+    ++answers;
+}
+
+// The show answers its window through the store's progress hook while the
+// ending runs: at least every 10 ms of it, offline and on a device.
+TEST_F(Player, TheEndingAnswersTheWindowThroughout) {
+    std::vector<std::uint8_t> mp3 = testsongs::mp3Tone(440, 1.0);
+    ASSERT_EQ(music::open(blobOf(mp3)), 1);
+    music::play();
+    render(4410);
+    const assets::ProgressHook previous = assets::setProgressHook(answer);
+    answers = 0;
+    music::end();
+    assets::setProgressHook(previous);
+    EXPECT_GE(answers, 50); // 500 ms
+}
+
+TEST(PlayerOnDevice, TheEndingTakesItsTimeAndAnswersTheWindow) {
+    std::vector<std::uint8_t> mp3 = testsongs::mp3Tone(440, 1.0);
+    ASSERT_EQ(music::open(blobOf(mp3)), 1); // the runner's dummy driver
+    music::play();
+    const assets::ProgressHook previous = assets::setProgressHook(answer);
+    answers = 0;
+    const std::int64_t start = platform::counterNow();
+    music::end();
+    const double ms =
+        1000.0 * double(platform::counterNow() - start) / double(platform::counterFrequency());
+    assets::setProgressHook(previous);
+    EXPECT_GE(ms, 499.0);
+    EXPECT_LT(ms, 10000.0); // a hang, not a busy machine
+    EXPECT_GE(answers, 20);
+}
+
+} // namespace

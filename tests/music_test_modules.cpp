@@ -2,6 +2,7 @@
 // formats' own layouts.
 #include "music_test_modules.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -58,13 +59,16 @@ Bytes mod(const std::vector<std::int8_t>& sample) {
     return m;
 }
 
-// Scream Tracker 3: header, orders, parapointers, one sample, one pattern.
-Bytes s3m(const std::vector<std::int8_t>& sample) {
+// Scream Tracker 3: header, orders, parapointers, one sample, one pattern,
+// played orders times; a looping pattern plays its 64 rows 16 times over.
+Bytes s3m(const std::vector<std::int8_t>& sample, std::uint32_t orders = 1, bool loop = false) {
     Bytes m(96, 0);
     put(m, 0, "kva s3m");
     m[28] = 0x1A;
     m[29] = 16;
-    put16le(m, 32, 2); // orders: 0, end
+    // 0..., end, padded to even: as many as the count holds.
+    const std::uint32_t listed = std::min<std::uint32_t>((orders + 2) / 2 * 2, 0xFFFE);
+    put16le(m, 32, listed);
     put16le(m, 34, 1);
     put16le(m, 36, 1);
     put16le(m, 40, 0x1320);
@@ -73,7 +77,9 @@ Bytes s3m(const std::vector<std::int8_t>& sample) {
     m[48] = 64, m[49] = 6, m[50] = 125, m[51] = 0xB0;
     std::memset(m.data() + 64, 255, 32);
     m[64] = 0; // channel 1: left 1
-    add(m, {0, 255, 0, 0, 0, 0});
+    for (std::uint32_t o = 0; o < listed; ++o) m.push_back(o < orders ? 0 : 255);
+    const std::size_t pointers = m.size();
+    m.resize(pointers + 4, 0);
     const std::size_t instrument = padTo16(m);
     m.resize(instrument + 80, 0);
     m[instrument] = 1;
@@ -84,14 +90,17 @@ Bytes s3m(const std::vector<std::int8_t>& sample) {
     put32le(m, instrument + 32, 8363);
     put(m, instrument + 76, "SCRS");
     const std::size_t pattern = padTo16(m);
-    Bytes rows = {0, 0, 0x20, 0x40, 1, 0}; // C-4, sample 1, end of row 0
-    rows.resize(rows.size() + 63, 0);
+    Bytes rows = {0, 0, 0x20, 0x40, 1, 0};               // C-4, sample 1, end of row 0
+    if (loop) rows = {0, 0, 0xA0, 0x40, 1, 19, 0xB0, 0}; // and SB0: the loop's start
+    rows.resize(rows.size() + 62, 0);
+    if (loop) add(rows, {0x80, 19, 0xBF}); // SBF: back to it 15 times
+    rows.push_back(0);
     put16le(rows, 0, std::uint32_t(rows.size()));
     m.insert(m.end(), rows.begin(), rows.end());
     const std::size_t data = padTo16(m);
     append(m, sample, 128);
-    put16le(m, 98, std::uint32_t(instrument / 16));
-    put16le(m, 100, std::uint32_t(pattern / 16));
+    put16le(m, pointers, std::uint32_t(instrument / 16));
+    put16le(m, pointers + 2, std::uint32_t(pattern / 16));
     m[instrument + 13] = std::uint8_t(data >> 20);
     put16le(m, instrument + 14, std::uint32_t(data >> 4) & 0xFFFF);
     return m;
@@ -138,11 +147,14 @@ Bytes xm(const std::vector<std::int8_t>& sample) {
     return m;
 }
 
-// Impulse Tracker, sample mode: header, orders, offsets, sample, pattern.
-Bytes it(const std::vector<std::int8_t>& sample) {
+// Impulse Tracker, sample mode: header, orders, offsets, sample, pattern,
+// played orders times; a looping pattern plays its rows 16 times over.
+Bytes it(const std::vector<std::int8_t>& sample, std::uint32_t orders = 1,
+         std::uint32_t rowCount = 64, bool loop = false) {
     Bytes m(192, 0);
     put(m, 0, "IMPMkva it");
-    put16le(m, 32, 2); // orders: 0, end
+    const std::uint32_t listed = std::min<std::uint32_t>(orders + 1, 0xFFFF); // 0..., end
+    put16le(m, 32, listed);
     put16le(m, 36, 1);
     put16le(m, 38, 1);
     put16le(m, 40, 0x0214);
@@ -151,7 +163,7 @@ Bytes it(const std::vector<std::int8_t>& sample) {
     m[48] = 128, m[49] = 48, m[50] = 6, m[51] = 125, m[52] = 128;
     std::memset(m.data() + 64, 32, 64);
     std::memset(m.data() + 128, 64, 64);
-    add(m, {0, 255});
+    for (std::uint32_t o = 0; o < listed; ++o) m.push_back(o < orders ? 0 : 255);
     const std::size_t offsets = m.size();
     m.resize(offsets + 8, 0);
     const std::size_t header = m.size();
@@ -165,11 +177,14 @@ Bytes it(const std::vector<std::int8_t>& sample) {
     put32le(m, header + 56, std::uint32_t(sample.size()));
     put32le(m, header + 60, 8363);
     const std::size_t pattern = m.size();
-    Bytes rows = {0x81, 0x03, 60, 1, 0}; // C-5, sample 1, end of row 0
-    rows.resize(rows.size() + 63, 0);
+    Bytes rows = {0x81, 0x03, 60, 1, 0};               // C-5, sample 1, end of row 0
+    if (loop) rows = {0x81, 0x0B, 60, 1, 19, 0xB0, 0}; // and SB0: the loop's start
+    rows.resize(rows.size() + rowCount - 2, 0);
+    if (loop) add(rows, {0x81, 0x08, 19, 0xBF}); // SBF: back to it 15 times
+    rows.push_back(0);
     m.resize(pattern + 8, 0);
     put16le(m, pattern, std::uint32_t(rows.size()));
-    put16le(m, pattern + 2, 64);
+    put16le(m, pattern + 2, rowCount);
     m.insert(m.end(), rows.begin(), rows.end());
     put32le(m, header + 72, std::uint32_t(m.size()));
     append(m, sample);
@@ -191,6 +206,12 @@ std::vector<std::uint8_t> build(Kind kind, const std::vector<std::int8_t>& sampl
     case Kind::It:
         return it(sample);
     }
+    return {};
+}
+
+std::vector<std::uint8_t> looping(Kind kind, std::uint32_t orders, std::uint32_t rows) {
+    if (kind == Kind::S3m) return s3m(sineCycle(), orders, true);
+    if (kind == Kind::It) return it(sineCycle(), orders, rows, true);
     return {};
 }
 

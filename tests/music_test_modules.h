@@ -13,6 +13,11 @@ enum class Kind { Mod, S3m, Xm, It };
 // sample: signed 8-bit sample data, looped whole (even length for MOD).
 std::vector<std::uint8_t> build(Kind kind, const std::vector<std::int8_t>& sample);
 
+// A module that plays one pattern of rows rows (S3M: always 64) orders
+// times, the pattern looping back from its last row to its first 15 times
+// (S3M and IT only): small files that declare hours of song.
+std::vector<std::uint8_t> looping(Kind kind, std::uint32_t orders, std::uint32_t rows);
+
 // One cycle of a sine in 32 samples: a steady tone once looped.
 std::vector<std::int8_t> sineCycle();
 

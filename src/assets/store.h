@@ -23,6 +23,19 @@ inline constexpr std::int32_t kMaxPictureSide = 16384;
 inline constexpr std::int64_t kMaxSongBytes = 64 * 1024 * 1024;
 inline constexpr std::int64_t kMaxArchiveEntries = 10000;
 
+// What a song may cost before it plays. A tracker module's one pass through
+// its orders (loops not counted) is at most 65,536 rows, over two hours at
+// the usual six ticks a row, and at most 4,096 orders: real trackers stop at
+// 256 orders of 256 rows. Its patterns hold at most 8 M cells (rows times
+// channels; OpenMPT keeps 6 bytes a cell, 48 MB). The first MP3 frame is
+// looked for in the first 1 MiB of the song, past an ID3v2 tag, which
+// libmpg123 skips by its size; a song whose frames start later is not an
+// MP3 anyone made.
+inline constexpr std::int64_t kMaxSongOrders = 4096;
+inline constexpr std::int64_t kMaxSongRowsPerPass = 65536;
+inline constexpr std::int64_t kMaxSongPatternCells = 8 * 1024 * 1024;
+inline constexpr std::int64_t kMaxMp3SearchBytes = 1024 * 1024;
+
 // A whole file in memory. Copies share data; each has its own position.
 // size 0 means nothing was loaded (not found, or empty).
 struct FileBlob {

@@ -48,7 +48,10 @@ inline constexpr std::uint32_t kStreamPrescan = 0x20000;
 inline constexpr std::uint32_t kStreamLoop = 4;
 // Module load flags: loop for ever, sensitive volume ramping (libopenmpt
 // always ramps volume changes: no clicks whatever this flag says), and
-// calculate the length at load.
+// calculate the length at load (accepted, not done: following a module's
+// loops at load is what a hostile module makes take minutes, and nothing
+// here needs the length). A module over the song budgets of
+// assets/store.h is refused with one line on standard error.
 inline constexpr std::uint32_t kModuleRampSensitive = 0x2;
 inline constexpr std::uint32_t kModuleLoop = 0x4;
 inline constexpr std::uint32_t kModuleCalcLength = 0x2000;
@@ -128,5 +131,15 @@ std::vector<float> takeOfflineCapture();
 // Frames mixed since init or since the output was last chosen, whichever
 // came later (the offline clock; with a device, what the device took).
 std::int64_t framesRendered();
+
+// How long a frame mixed now takes to be heard: the device's buffer, which
+// the mixer fills ahead of the sound. 0 offline and when not initialised.
+std::uint32_t latencyMs();
+
+// Called between the pieces of a song's loading and checking (the MP3
+// frame search, the module's checks and load), so that the caller can
+// answer its window meanwhile. nullptr: none. Returns the previous one.
+using Progress = void (*)();
+Progress setProgress(Progress progress);
 
 } // namespace audio

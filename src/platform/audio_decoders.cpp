@@ -3,6 +3,8 @@
 // libmpg123 and tracker modules over libopenmpt.
 #include "platform/sdl_audio.h"
 
+#include "assets/store.h"
+
 #include <libopenmpt/libopenmpt.h>
 #include <mpg123.h>
 
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace audio::detail {
@@ -21,13 +24,22 @@ struct MemoryReader {
     const std::uint8_t* data;
     std::size_t size;
     std::size_t position;
+    std::size_t sinceReport;
 };
+
+// libmpg123 reads in pieces of a few KB; the caller hears of every MiB.
+constexpr std::size_t kBytesBetweenReports = 1024 * 1024;
 
 mpg123_ssize_t readMemory(void* handle, void* out, size_t count) {
     auto* r = static_cast<MemoryReader*>(handle);
     const std::size_t n = std::min(count, r->size - r->position);
     std::copy_n(r->data + r->position, n, static_cast<std::uint8_t*>(out));
     r->position += n;
+    r->sinceReport += n;
+    if (r->sinceReport >= kBytesBetweenReports) {
+        r->sinceReport = 0;
+        reportProgress();
+    }
     return static_cast<mpg123_ssize_t>(n);
 }
 
@@ -63,13 +75,16 @@ class Mpg123Reader {
 
     // Opens data and reads the first frame's format.
     bool open(const std::uint8_t* data, std::size_t size) {
-        memory_ = MemoryReader{data, size, 0};
+        memory_ = MemoryReader{data, size, 0, 0};
         if (!initMpg123()) return false;
         handle_ = mpg123_new(nullptr, nullptr);
         if (!handle_) return false;
         mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-        // The first frame may lie anywhere in the data: search all of it.
-        mpg123_param(handle_, MPG123_RESYNC_LIMIT, -1, 0);
+        // The first frame may lie past junk, padding or a container's
+        // header, but not past the first MiB: a search through all of a
+        // large file of noise would hold the show's start for seconds.
+        mpg123_param(handle_, MPG123_RESYNC_LIMIT, static_cast<long>(assets::kMaxMp3SearchBytes),
+                     0);
         if (!acceptFloatOnly()) return false;
         if (mpg123_replace_reader_handle(handle_, readMemory, seekMemory, nullptr) != MPG123_OK ||
             mpg123_open_handle(handle_, &memory_) != MPG123_OK)
@@ -181,7 +196,8 @@ class ModuleSource final : public Source {
         return static_cast<std::int32_t>(openmpt_module_read_interleaved_float_stereo(
             module_, static_cast<std::int32_t>(rate_), static_cast<std::size_t>(frames), out));
     }
-    bool rewind() override { return openmpt_module_set_position_seconds(module_, 0.0) >= 0.0; }
+    // By order and row: a seek by time would scan the song's whole length.
+    bool rewind() override { return openmpt_module_set_position_order_row(module_, 0, 0) >= 0.0; }
     std::uint32_t rate() const override { return rate_; }
     bool loopsItself() const override { return loop_; }
 
@@ -190,6 +206,123 @@ class ModuleSource final : public Source {
     std::uint32_t rate_;
     bool loop_;
 };
+
+bool refuse(const char* what, std::int64_t count, std::int64_t most) {
+    std::fprintf(stderr,
+                 "kva: the song's module has %lld %s, at most %lld are played; not played\n",
+                 static_cast<long long>(count), what, static_cast<long long>(most));
+    return false;
+}
+
+// ---- declared sizes, read from the file before libopenmpt loads it -------
+// libopenmpt's loaders follow the song's loops at load whatever they are
+// told, so a module over the budgets must be turned away before that.
+
+struct Declared {
+    std::int64_t orders = 0, rowsPerPass = 0, cells = 0;
+};
+
+std::uint32_t le16(const std::uint8_t* d, std::size_t size, std::size_t at) {
+    return at + 2 <= size ? std::uint32_t(d[at] | d[at + 1] << 8) : 0;
+}
+std::uint32_t le32(const std::uint8_t* d, std::size_t size, std::size_t at) {
+    return at + 4 <= size ? le16(d, size, at) | le16(d, size, at + 2) << 16 : 0;
+}
+bool tagAt(const std::uint8_t* d, std::size_t size, std::size_t at, const char* tag) {
+    const std::size_t n = std::strlen(tag);
+    return at + n <= size && std::memcmp(d + at, tag, n) == 0;
+}
+
+// Orders list pattern numbers; 254 is a marker to skip, 255 the end.
+void addOrders(Declared& out, const std::uint8_t* d, std::size_t size, std::size_t at,
+               std::uint32_t count, const std::vector<std::int64_t>& rows) {
+    out.orders = count;
+    for (std::uint32_t o = 0; o < count && at + o < size; ++o) {
+        const std::uint8_t p = d[at + o];
+        if (p == 255) break;
+        if (p < rows.size()) out.rowsPerPass += rows[p];
+    }
+}
+
+Declared declaredIt(const std::uint8_t* d, std::size_t size) {
+    Declared out;
+    const std::uint32_t orders = le16(d, size, 32), instruments = le16(d, size, 34),
+                        samples = le16(d, size, 36), patterns = le16(d, size, 38);
+    const std::size_t table =
+        192 + orders + 4 * std::size_t{instruments} + 4 * std::size_t{samples};
+    std::vector<std::int64_t> rows(patterns, 64); // no data: 64 empty rows
+    for (std::uint32_t p = 0; p < patterns; ++p) {
+        const std::uint32_t at = le32(d, size, table + 4 * std::size_t{p});
+        if (at != 0 && at + 4 <= size) rows[p] = le16(d, size, at + 2);
+        out.cells += 64 * rows[p];
+    }
+    addOrders(out, d, size, 192, orders, rows);
+    return out;
+}
+
+Declared declaredS3m(const std::uint8_t* d, std::size_t size) {
+    Declared out;
+    const std::uint32_t patterns = le16(d, size, 36);
+    std::vector<std::int64_t> rows(patterns, 64);
+    out.cells = 32 * 64 * std::int64_t{patterns};
+    addOrders(out, d, size, 96, le16(d, size, 32), rows);
+    return out;
+}
+
+Declared declaredXm(const std::uint8_t* d, std::size_t size) {
+    Declared out;
+    const std::uint32_t channels = le16(d, size, 68), patterns = le16(d, size, 70);
+    std::vector<std::int64_t> rows(patterns, 64);
+    std::size_t at = 60 + std::size_t{le32(d, size, 60)};
+    for (std::uint32_t p = 0; p < patterns && at + 9 <= size; ++p) {
+        rows[p] = le16(d, size, at + 5);
+        out.cells += std::int64_t{channels} * rows[p];
+        at += std::size_t{le32(d, size, at)} + le16(d, size, at + 7);
+    }
+    addOrders(out, d, size, 80, std::min<std::uint32_t>(le16(d, size, 64), 256), rows);
+    return out;
+}
+
+bool refuse(const char* what, std::int64_t count, std::int64_t most);
+
+// What an IT, S3M or XM file declares against the song budgets of
+// assets/store.h (other kinds cannot declare that much).
+bool declaredWithinBudget(const std::uint8_t* d, std::size_t size) {
+    Declared decl;
+    if (tagAt(d, size, 0, "IMPM"))
+        decl = declaredIt(d, size);
+    else if (tagAt(d, size, 44, "SCRM"))
+        decl = declaredS3m(d, size);
+    else if (tagAt(d, size, 0, "Extended Module: "))
+        decl = declaredXm(d, size);
+    if (decl.orders > assets::kMaxSongOrders)
+        return refuse("orders", decl.orders, assets::kMaxSongOrders);
+    if (decl.rowsPerPass > assets::kMaxSongRowsPerPass)
+        return refuse("rows in one pass", decl.rowsPerPass, assets::kMaxSongRowsPerPass);
+    if (decl.cells > assets::kMaxSongPatternCells)
+        return refuse("pattern cells", decl.cells, assets::kMaxSongPatternCells);
+    return true;
+}
+
+// What the loaded module holds against the same budgets, for every kind.
+bool withinBudget(openmpt_module* m) {
+    const std::int32_t orders = openmpt_module_get_num_orders(m);
+    if (orders > assets::kMaxSongOrders) return refuse("orders", orders, assets::kMaxSongOrders);
+    std::int64_t rows = 0;
+    for (std::int32_t o = 0; o < orders; ++o) {
+        const std::int32_t pattern = openmpt_module_get_order_pattern(m, o);
+        if (pattern >= 0) rows += openmpt_module_get_pattern_num_rows(m, pattern);
+    }
+    if (rows > assets::kMaxSongRowsPerPass)
+        return refuse("rows in one pass", rows, assets::kMaxSongRowsPerPass);
+    const std::int64_t channels = openmpt_module_get_num_channels(m);
+    std::int64_t cells = 0;
+    for (std::int32_t p = 0; p < openmpt_module_get_num_patterns(m); ++p)
+        cells += channels * openmpt_module_get_pattern_num_rows(m, p);
+    if (cells > assets::kMaxSongPatternCells)
+        return refuse("pattern cells", cells, assets::kMaxSongPatternCells);
+    return true;
+}
 
 } // namespace
 
@@ -220,9 +353,21 @@ std::unique_ptr<Source> openModule(const std::uint8_t* data, std::size_t size,
                                    std::uint32_t outputRate, bool loop) {
     if (!data || size == 0) return nullptr;
     int error = 0;
+    // libopenmpt's scan for subsongs plays the whole song through at load,
+    // loops and all: a small module can make that take minutes and
+    // gigabytes. Nothing here needs the song's length.
+    const openmpt_module_initial_ctl ctls[] = {{"load.skip_subsongs_init", "1"},
+                                               {nullptr, nullptr}};
+    reportProgress();
+    if (!declaredWithinBudget(data, size)) return nullptr;
     openmpt_module* module = openmpt_module_create_from_memory2(
-        data, size, openmpt_log_func_silent, nullptr, nullptr, nullptr, &error, nullptr, nullptr);
+        data, size, openmpt_log_func_silent, nullptr, nullptr, nullptr, &error, nullptr, ctls);
+    reportProgress();
     if (!module) return nullptr;
+    if (!withinBudget(module)) {
+        openmpt_module_destroy(module);
+        return nullptr;
+    }
     return std::make_unique<ModuleSource>(module, outputRate, loop);
 }
 

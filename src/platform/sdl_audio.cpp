@@ -8,6 +8,8 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 
 namespace audio {
@@ -89,6 +91,16 @@ void startSlide(Slide& slide, double& value, double target, std::int64_t frames)
     slide = Slide{true, value, target, frames, 0};
 }
 
+void skipFrames(Channel& c, std::int64_t frames, std::uint32_t outputRate) {
+    double left = c.rate * static_cast<double>(frames) / static_cast<double>(outputRate);
+    while (left > 0.0 && haveFrames(c)) {
+        const double step = std::min(left, static_cast<double>(c.bufferFrames - 1) - c.position);
+        if (step <= 0.0) break;
+        c.position += step;
+        left -= step;
+    }
+}
+
 void mixChannel(Channel& c, float* out, std::int32_t frames, std::uint32_t outputRate) {
     const double perOutputFrame = 1.0 / static_cast<double>(outputRate);
     for (std::int32_t i = 0; i < frames; ++i) {
@@ -105,6 +117,23 @@ using detail::Channel;
 
 constexpr std::uint32_t kMinRate = 100, kMaxRate = 100000;
 
+// A busy machine may keep the audio thread off the processor for 200 ms;
+// whatever the sound server holds of the mix must outlast that, or the song
+// has a gap and falls behind the pictures for good. On PulseAudio (and
+// PipeWire's PulseAudio server) the server's buffer is set apart from the
+// device's, through libpulse's own setting: 600 ms of total latency, of
+// which about 300 ms lie between mixing and hearing once the stream runs
+// (300 ms of total latency still left gaps of a quarter second a minute
+// with the machine loaded on purpose beside the show).
+// The device's buffer stays short, so that the audio thread answers a close
+// within tens of milliseconds. Elsewhere (ALSA, SDL's PipeWire driver) the
+// device's buffer is all there is: 2048 frames, 46 ms. play() takes the
+// latency back by starting the song that far in (see latencyMs).
+constexpr int kDeviceFrames = 2048;
+constexpr const char* kPulseLatencyMs = "600";
+constexpr std::uint32_t kPulseHeardAfterMs = 300;
+constexpr std::uint32_t kFillMoreMs = 50, kFillLimitMs = 500, kFillStepMs = 5;
+
 struct State {
     bool offline = false;
     bool initialised = false;
@@ -112,6 +141,10 @@ struct State {
     bool sdlAudio = false;
     SDL_AudioDeviceID device = 0;
     std::uint32_t rate = kOutputRate;
+    std::uint32_t deviceFrames = 0;            // the buffer the device was given
+    std::uint32_t latencyMs = 0;               // from mixing to hearing
+    std::atomic<std::int64_t> lastCallback{0}; // platform::counterNow()
+    Progress progress = nullptr;
     std::vector<std::unique_ptr<Channel>> channels;
     Handle lastHandle = 0;
     std::int64_t frames = 0;
@@ -122,10 +155,28 @@ struct State {
     ~State() { closeDevice(); }
 
     void closeDevice() {
-        if (device) SDL_CloseAudioDevice(device);
+        if (device && deviceGone()) {
+            // Closing a device whose server is gone waits for its thread
+            // to notice, a second or more. Paused, it never calls back
+            // again, so it is left to the end of the process instead.
+            SDL_PauseAudioDevice(device, 1);
+            sdlAudio = false;
+        }
+        if (device && sdlAudio) SDL_CloseAudioDevice(device);
         device = 0;
+        deviceFrames = latencyMs = 0;
         if (sdlAudio) SDL_QuitSubSystem(SDL_INIT_AUDIO);
         sdlAudio = false;
+    }
+
+    // SDL stopped it (the server or the device went away), or it has not
+    // called back for far longer than its buffer lasts.
+    bool deviceGone() const {
+        if (SDL_GetAudioDeviceStatus(device) == SDL_AUDIO_STOPPED) return true;
+        const std::int64_t silent = platform::counterNow() - lastCallback.load();
+        const std::int64_t buffers =
+            std::int64_t{deviceFrames} * platform::counterFrequency() / rate;
+        return silent > 4 * buffers + platform::counterFrequency();
     }
 };
 
@@ -159,6 +210,7 @@ void mixAll(float* out, std::int32_t frames) {
 }
 
 void SDLCALL deviceCallback(void*, Uint8* stream, int length) {
+    state().lastCallback = platform::counterNow();
     mixAll(reinterpret_cast<float*>(stream), length / static_cast<int>(2 * sizeof(float)));
 }
 
@@ -177,15 +229,28 @@ void quietAlsa() {
     if (setHandler) setHandler(dropAlsaReport);
 }
 
+// A stream that has just opened takes the server's buffer from empty to
+// full before its lag is the steady one play() takes back: opening waits
+// for that, as long as the lag and a little more at most.
+void letServerFill(const State& s) {
+    const std::int64_t full = std::int64_t{s.latencyMs + kFillMoreMs} * s.rate / 1000;
+    const std::uint32_t start = SDL_GetTicks();
+    while (framesRendered() < full && SDL_GetTicks() - start < s.latencyMs + kFillLimitMs) {
+        SDL_Delay(kFillStepMs);
+        detail::reportProgress();
+    }
+}
+
 bool openDevice(State& s) {
     quietAlsa();
+    setenv("PULSE_LATENCY_MSEC", kPulseLatencyMs, 0); // a value of the user's own wins
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     s.sdlAudio = true;
     SDL_AudioSpec want{};
     want.freq = static_cast<int>(s.rate);
     want.format = AUDIO_F32SYS;
     want.channels = 2;
-    want.samples = 1024;
+    want.samples = kDeviceFrames;
     want.callback = deviceCallback;
     SDL_AudioSpec have{};
     s.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
@@ -193,7 +258,13 @@ bool openDevice(State& s) {
         s.closeDevice();
         return false;
     }
+    s.deviceFrames = have.samples;
+    const char* driver = SDL_GetCurrentAudioDriver();
+    const bool pulse = driver && std::strcmp(driver, "pulseaudio") == 0;
+    s.latencyMs = pulse ? kPulseHeardAfterMs : (have.samples * 1000 + s.rate - 1) / s.rate;
+    s.lastCallback = platform::counterNow();
     SDL_PauseAudioDevice(s.device, 0);
+    if (pulse) letServerFill(s);
     return true;
 }
 
@@ -224,6 +295,17 @@ void restart(Channel& c) {
     c.bufferFrames = 0;
     c.position = 0.0;
     c.exhausted = false;
+}
+
+// A song that starts to play is started as far in as the device lags
+// behind, so that what is heard keeps time with the show's clock from its
+// first frame on. Offline nothing lags.
+void startPlaying(Channel& c) {
+    if (!c.playing && state().device) {
+        const std::int64_t lag = std::int64_t{state().latencyMs} * state().rate / 1000;
+        detail::skipFrames(c, lag, state().rate);
+    }
+    c.playing = true;
 }
 
 std::int64_t slideFrames(std::uint32_t milliseconds) {
@@ -288,7 +370,7 @@ bool playStream(Handle stream, bool flush, std::uint32_t flags) {
     DeviceLock lock;
     if (flush || (c->exhausted && !c->playing)) restart(*c);
     c->loop = (flags & kStreamLoop) != 0;
-    c->playing = true;
+    startPlaying(*c);
     return true;
 }
 
@@ -297,7 +379,7 @@ bool playModule(Handle module) {
     if (!c || c->isStream) return false;
     DeviceLock lock;
     if (c->exhausted && !c->playing) restart(*c);
-    c->playing = true;
+    startPlaying(*c);
     return true;
 }
 
@@ -370,6 +452,22 @@ std::vector<float> takeOfflineCapture() {
 std::int64_t framesRendered() {
     DeviceLock lock;
     return state().frames;
+}
+
+std::uint32_t latencyMs() {
+    const State& s = state();
+    if (!s.initialised || !s.device) return 0;
+    return s.latencyMs;
+}
+
+Progress setProgress(Progress progress) {
+    const Progress previous = state().progress;
+    state().progress = progress;
+    return previous;
+}
+
+void detail::reportProgress() {
+    if (state().progress) state().progress();
 }
 
 } // namespace audio

@@ -74,4 +74,11 @@ void mixChannel(Channel& channel, float* out, std::int32_t frames, std::uint32_t
 // Starts a slide of value toward target over frames output frames.
 void startSlide(Slide& slide, double& value, double target, std::int64_t frames);
 
+// Moves the channel's read position frames output frames on (at its
+// playback rate) without mixing them.
+void skipFrames(Channel& channel, std::int64_t frames, std::uint32_t outputRate);
+
+// Runs the caller's progress hook (audio::setProgress), if any.
+void reportProgress();
+
 } // namespace audio::detail

@@ -97,7 +97,11 @@ int runShow() {
     loadAssets(a);
     runLoop(show::picturesFromLoadOrder(a.images));
 
+    // The ending answers the window as the loading does: Escape, a close
+    // request or SIGTERM end the program during it too.
+    const assets::ProgressHook previous = assets::setProgressHook(answerWindow);
     music::end();
+    assets::setProgressHook(previous);
     releaseAssets(a);
     canvas::releaseCanvas();
     display::closeDisplay();
