@@ -13,7 +13,7 @@ target_link_libraries(kva_slow_fread PRIVATE ${CMAKE_DL_LIBS})
 # The bounds have margins for a busy machine: the budgets keep the real
 # figures far below them (see the README). Sanitizers cost memory and time.
 if(KVA_SANITIZE)
-  set(kva_hostile_display 710)
+  set(kva_hostile_display 730)
   set(kva_hostile_mb 1024)
   set(kva_hostile_seconds 20)
   set(kva_startup_seconds 4)
@@ -40,5 +40,15 @@ foreach(action escape close sigterm)
             $<TARGET_FILE:kva_make_hostile> $<TARGET_FILE:kva_slow_fread>
             ${kva_hostile_display} ${action} ${kva_startup_seconds})
   set_tests_properties(startup_x11_${action} PROPERTIES TIMEOUT 90)
+  math(EXPR kva_hostile_display "${kva_hostile_display} + 1")
+endforeach()
+
+# Standard input, output or error closed when kva starts.
+foreach(closed in err out-err)
+  add_test(NAME descriptors_x11_${closed}
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/hostile/descriptors_x11.sh $<TARGET_FILE:kva>
+            $<TARGET_FILE:kva_xhelper> $<TARGET_FILE:kva_make_hostile>
+            ${kva_hostile_display} ${closed})
+  set_tests_properties(descriptors_x11_${closed} PROPERTIES TIMEOUT 90)
   math(EXPR kva_hostile_display "${kva_hostile_display} + 1")
 endforeach()

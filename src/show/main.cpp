@@ -8,6 +8,7 @@
 #include "display/display.h"
 #include "music/music.h"
 #include "platform/platform.h"
+#include "platform/std_descriptors.h"
 #include "show/clock.h"
 #include "show/show.h"
 
@@ -121,6 +122,7 @@ int informationAsked(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::openStandardDescriptors();
     switch (informationAsked(argc, argv)) {
     case 1:
         std::fputs(kHelp, stdout);

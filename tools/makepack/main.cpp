@@ -1,5 +1,6 @@
 // main.cpp -- kva-makepack: draws, composes and writes the default asset pack.
 #include "makepack/makepack.h"
+#include "platform/std_descriptors.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -86,6 +87,7 @@ bool writeAll(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::openStandardDescriptors();
     Options o = parse(argc, argv);
     if (o.help) {
         std::fputs(kUsage, stdout);
