@@ -13,14 +13,25 @@
 namespace assets {
 namespace {
 
+// count bytes from the blob's position on; a short read is the library's error.
+void readBlob(png_structp png, FileBlob& blob, png_bytep destination, std::size_t count) {
+    if (count > std::size_t(INT32_MAX)) png_error(png, "Read Error");
+    std::int32_t copied = 0;
+    readFileBlob(blob, destination, static_cast<std::int32_t>(count), &copied);
+    if (std::size_t(copied) != count) png_error(png, "Read Error");
+}
+
 // Everything one decode owns. It lives in decodePng's frame, outside the
 // function that sets the recovery point, so a longjmp leaves it intact; it
 // holds no object with a destructor.
 struct Decode {
     png_structp png = nullptr;
     png_infop info = nullptr;
-    png_infop endInfo = nullptr;
-    FileBlob blob; // the decoder's own copy; its position is the read position
+    FileBlob blob;             // the decoder's own copy; its position is the read position
+    std::int64_t chunkEnd = 0; // where the chunk being read ends, its CRC included
+    std::uint32_t height = 0;  // of the picture, once its header is read
+    bool interlaced = false;
+    std::uint32_t readsSinceReport = 0;
     canvas::Image image;
     png_bytep block = nullptr;
     png_bytepp rows = nullptr;
@@ -35,15 +46,13 @@ bool createLibraryState(Decode& d) {
     d.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!d.png) return false;
     d.info = png_create_info_struct(d.png);
-    d.endInfo = png_create_info_struct(d.png);
-    return d.info && d.endInfo;
+    return d.info != nullptr;
 }
 
 void destroyLibraryState(Decode& d) {
-    if (d.png) png_destroy_read_struct(&d.png, &d.info, &d.endInfo);
+    if (d.png) png_destroy_read_struct(&d.png, &d.info, nullptr);
     d.png = nullptr;
     d.info = nullptr;
-    d.endInfo = nullptr;
 }
 
 void releaseRows(Decode& d) {
@@ -106,6 +115,52 @@ void rowDone(png_structp, png_uint_32 row, int) {
     if (row % kRowsBetweenReports == 0) reportProgress();
 }
 
+// The compressed image data is read and inflated in pieces of this size.
+// Once the rows are complete nothing more is read, so at most one piece
+// beyond what they need is ever inflated (about 4 MB of output at deflate's
+// largest ratio), however much data the stream still holds.
+constexpr std::size_t kImageDataPiece = 4096;
+// Walking chunks or inflating input that yields nothing calls the read
+// function many times; the show is answered every so many calls.
+constexpr std::uint32_t kReadsBetweenReports = 64;
+
+// setjmp's value when reading stops because every row is decoded.
+constexpr int kRowsComplete = 2;
+
+// The library has finished the last row (of the last pass) and now only
+// wants what follows: the rest of the compressed stream and the chunks after it.
+bool rowsComplete(png_structp png, const Decode& d) {
+    if (d.height == 0) return false; // still in the header
+    if (d.interlaced) return png_get_current_pass_number(png) >= 7;
+    return png_get_current_row_number(png) >= d.height;
+}
+
+// Notes where a chunk ends when the library reads its header (its reads are
+// sequential, a chunk header in one read of 8 bytes).
+void followChunks(Decode& d, std::size_t count) {
+    const std::int64_t at = d.blob.position;
+    if (count != 8 || at < 8 || at < d.chunkEnd || std::int64_t(d.blob.size) - at < 8) return;
+    const std::uint8_t* p = d.blob.data + at;
+    const std::uint32_t length =
+        std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+    d.chunkEnd = at + 12 + std::int64_t(length);
+}
+
+// The read function of a decode: after the last row only the CRC that closes
+// the chunk just read through is given, so that its data is still checked;
+// asking for anything else ends the decode with its rows complete.
+void readImageData(png_structp png, png_bytep destination, std::size_t count) {
+    auto* d = static_cast<Decode*>(png_get_io_ptr(png));
+    if (rowsComplete(png, *d) && (count != 4 || std::int64_t(d->blob.position) + 4 != d->chunkEnd))
+        png_longjmp(png, kRowsComplete);
+    followChunks(*d, count);
+    if (++d->readsSinceReport == kReadsBetweenReports) {
+        d->readsSinceReport = 0;
+        reportProgress();
+    }
+    readBlob(png, d->blob, destination, count);
+}
+
 // The rows must hold what the copy reads: 8-bit samples, 3 or 4 a pixel,
 // within the width x 4 bytes allocated for each row.
 void checkRowLayout(Decode& d) {
@@ -120,18 +175,25 @@ void checkRowLayout(Decode& d) {
 // The only function with a recovery point. Its own locals are not used after
 // a longjmp; everything that must survive lives in d, in the caller's frame
 // (hence never inlined into it).
+// The chunks after the image are never read: they cannot change the pixels,
+// and the stream may run on for gigabytes past the last row.
 [[gnu::noinline]] Outcome readPicture(Decode& d) {
-    if (setjmp(png_jmpbuf(d.png))) return Outcome::LibraryError;
+    if (const int jumped = setjmp(png_jmpbuf(d.png)))
+        return jumped == kRowsComplete ? Outcome::Decoded : Outcome::LibraryError;
     png_set_user_limits(d.png, kMaxPictureSide, kMaxPictureSide);
     skipAncillaryChunks(d.png);
-    png_set_read_fn(d.png, &d.blob, memoryReadCallback);
+    png_set_compression_buffer_size(d.png, kImageDataPiece);
+    png_set_read_fn(d.png, &d, readImageData);
     png_set_read_status_fn(d.png, rowDone);
     png_read_info(d.png, d.info);
 
     png_uint_32 width = 0, height = 0;
-    int bitDepth = 0, colorType = 0;
-    png_get_IHDR(d.png, d.info, &width, &height, &bitDepth, &colorType, nullptr, nullptr, nullptr);
+    int bitDepth = 0, colorType = 0, interlace = 0;
+    png_get_IHDR(d.png, d.info, &width, &height, &bitDepth, &colorType, &interlace, nullptr,
+                 nullptr);
     refuseOversized(d, width, height);
+    d.interlaced = interlace != PNG_INTERLACE_NONE;
+    d.height = height;
     d.image = canvas::createImage(std::int32_t(width), std::int32_t(height));
     if (!d.image.pixels || !allocateRows(d)) return Outcome::OutOfMemory;
 
@@ -140,7 +202,6 @@ void checkRowLayout(Decode& d) {
     checkRowLayout(d);
     d.hasAlpha = hasAlphaFor(colorType, d.bytesPerPixel);
     png_read_image(d.png, d.rows);
-    png_read_end(d.png, d.endInfo);
     return Outcome::Decoded;
 }
 
@@ -191,11 +252,7 @@ canvas::Image finishOutOfMemory(Decode& d) {
 } // namespace
 
 void memoryReadCallback(png_struct_def* png, std::uint8_t* destination, std::size_t count) {
-    auto* blob = static_cast<FileBlob*>(png_get_io_ptr(png));
-    if (count > std::size_t(INT32_MAX)) png_error(png, "Read Error");
-    std::int32_t copied = 0;
-    readFileBlob(*blob, destination, static_cast<std::int32_t>(count), &copied);
-    if (std::size_t(copied) != count) png_error(png, "Read Error");
+    readBlob(png, *static_cast<FileBlob*>(png_get_io_ptr(png)), destination, count);
 }
 
 canvas::Image decodePng(FileBlob blob, std::int64_t maxPixels) {
