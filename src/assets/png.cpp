@@ -9,6 +9,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace assets {
 namespace {
@@ -28,7 +29,8 @@ struct Decode {
     png_structp png = nullptr;
     png_infop info = nullptr;
     FileBlob blob;             // the decoder's own copy; its position is the read position
-    std::int64_t chunkEnd = 0; // where the chunk being read ends, its CRC included
+    std::int64_t chunkEnd = 8; // end of the chunk being read (its CRC), first of the signature
+    bool inImageData = false;  // that chunk is image data
     std::uint32_t height = 0;  // of the picture, once its header is read
     bool interlaced = false;
     std::uint32_t readsSinceReport = 0;
@@ -117,9 +119,9 @@ void rowDone(png_structp, png_uint_32 row, int) {
 
 // The compressed image data is read and inflated in pieces of this size.
 // Once the rows are complete nothing more is read, so at most one piece
-// beyond what they need is ever inflated (about 4 MB of output at deflate's
-// largest ratio), however much data the stream still holds.
-constexpr std::size_t kImageDataPiece = 4096;
+// beyond what they need is ever inflated (about 512 KB of output at
+// deflate's largest ratio), however much data the stream still holds.
+constexpr std::size_t kImageDataPiece = 512;
 // Walking chunks or inflating input that yields nothing calls the read
 // function many times; the show is answered every so many calls.
 constexpr std::uint32_t kReadsBetweenReports = 64;
@@ -135,15 +137,56 @@ bool rowsComplete(png_structp png, const Decode& d) {
     return png_get_current_row_number(png) >= d.height;
 }
 
-// Notes where a chunk ends when the library reads its header (its reads are
-// sequential, a chunk header in one read of 8 bytes).
+// --- the chunks, as the library reads them ---
+
+// More chunks than any encoder writes for a picture within kMaxPicturePixels
+// (one data chunk a row is 16384): each costs the library a walk of its own.
+constexpr std::uint32_t kMaxPictureChunks = 1 << 16;
+constexpr std::uint32_t kChunksBetweenReports = 1 << 16;
+constexpr std::int64_t kSignatureBytes = 8;
+
+std::uint32_t bigEndian32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+// An image data chunk without data, its CRC correct: it adds nothing.
+bool isEmptyImageData(const FileBlob& blob, std::int64_t at) {
+    static constexpr std::uint8_t kEmpty[12] = {0,   0,   0,    0,    'I',  'D',
+                                                'A', 'T', 0x35, 0xaf, 0x06, 0x1e};
+    return std::int64_t(blob.size) - at >= 12 && std::memcmp(blob.data + at, kEmpty, 12) == 0;
+}
+
+// Counted before decoding, empty data chunks aside.
+bool tooManyChunks(const FileBlob& blob) {
+    std::uint32_t chunks = 0, steps = 0;
+    for (std::int64_t at = kSignatureBytes; std::int64_t(blob.size) - at >= 12;) {
+        if (++steps % kChunksBetweenReports == 0) reportProgress();
+        const std::uint8_t* p = blob.data + at;
+        if (!isEmptyImageData(blob, at) && ++chunks > kMaxPictureChunks) return true;
+        if (std::memcmp(p + 4, "IEND", 4) == 0) break;
+        at += 12 + std::int64_t(bigEndian32(p));
+    }
+    return false;
+}
+
+// Called as the library reads a chunk header (its reads are sequential, a
+// header in one read of 8 bytes): notes where the chunk ends, and within the
+// image data passes over empty data chunks, which the library would walk
+// one by one.
 void followChunks(Decode& d, std::size_t count) {
-    const std::int64_t at = d.blob.position;
-    if (count != 8 || at < 8 || at < d.chunkEnd || std::int64_t(d.blob.size) - at < 8) return;
+    std::int64_t at = d.blob.position;
+    if (count != 8 || at != d.chunkEnd) return;
+    if (d.inImageData) {
+        for (std::uint32_t skipped = 1; isEmptyImageData(d.blob, at); ++skipped) {
+            at += 12;
+            if (skipped % kChunksBetweenReports == 0) reportProgress();
+        }
+        d.blob.position = std::int32_t(at);
+    }
+    if (std::int64_t(d.blob.size) - at < 8) return;
     const std::uint8_t* p = d.blob.data + at;
-    const std::uint32_t length =
-        std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-    d.chunkEnd = at + 12 + std::int64_t(length);
+    d.chunkEnd = at + 12 + std::int64_t(bigEndian32(p));
+    d.inImageData = std::memcmp(p + 4, "IDAT", 4) == 0;
 }
 
 // The read function of a decode: after the last row only the CRC that closes
@@ -180,6 +223,7 @@ void checkRowLayout(Decode& d) {
 [[gnu::noinline]] Outcome readPicture(Decode& d) {
     if (const int jumped = setjmp(png_jmpbuf(d.png)))
         return jumped == kRowsComplete ? Outcome::Decoded : Outcome::LibraryError;
+    if (tooManyChunks(d.blob)) png_error(d.png, "Too many chunks");
     png_set_user_limits(d.png, kMaxPictureSide, kMaxPictureSide);
     skipAncillaryChunks(d.png);
     png_set_compression_buffer_size(d.png, kImageDataPiece);
