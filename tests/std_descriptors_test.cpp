@@ -1,8 +1,11 @@
 // Closed standard descriptors are reopened on /dev/null, in place, and open
-// ones are left alone. Each case runs in a child process of its own.
+// ones are left alone (each case in a child process of its own); text for
+// messages keeps to one line.
 #include "platform/std_descriptors.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -47,6 +50,14 @@ int runChild(unsigned closedMask) {
 TEST(StandardDescriptors, ClosedOnesAreOpenedOnDevNullInPlace) {
     for (unsigned mask = 0; mask < 8; ++mask)
         EXPECT_EQ(runChild(mask), 0) << "closed mask " << mask;
+}
+
+TEST(StandardDescriptors, PrintableTextKeepsToOneLine) {
+    EXPECT_EQ(platform::printable("elg.mp3"), "elg.mp3");
+    EXPECT_EQ(platform::printable("a\nb\rc\td"), "a\\nb\\rc\\td");
+    EXPECT_EQ(platform::printable(std::string("\x1b[2J\x7f\0", 6)), "\\x1b[2J\\x7f\\x00");
+    EXPECT_EQ(platform::printable("C:\\n"), "C:\\\\n"); // not mistaken for a line break
+    EXPECT_EQ(platform::printable("s\xc3\xb8lnedgang"), "s\xc3\xb8lnedgang"); // UTF-8 kept
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "assets/png.h"
 
 #include "platform/platform.h"
+#include "platform/std_descriptors.h"
 
 #include <png.h>
 
@@ -280,7 +281,7 @@ canvas::Image finishDecoded(Decode& d) {
 // A late error keeps the header's size; the words the library never
 // finished are cleared rather than left undefined.
 canvas::Image finishLibraryError(Decode& d) {
-    std::printf("%s", d.blob.name);
+    std::printf("%s", platform::printable(d.blob.name).c_str());
     releaseRows(d);
     canvas::clearImage(d.image);
     return d.image;

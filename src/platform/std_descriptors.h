@@ -1,6 +1,10 @@
 // std_descriptors.h -- standard input, output and error kept open, so that
-// nothing the program opens later takes their numbers.
+// nothing the program opens later takes their numbers; and text made fit to
+// print on them as part of one line.
 #pragma once
+
+#include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -10,5 +14,10 @@ namespace platform {
 // and every message would be written into it. True when all three are open
 // afterwards.
 bool openStandardDescriptors();
+
+// text with its control characters escaped (\n, \r, \t, else \xHH) and
+// backslashes doubled, for names and arguments in messages: a file name or
+// an argument holding a line break still gives one line.
+std::string printable(std::string_view text);
 
 } // namespace platform

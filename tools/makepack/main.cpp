@@ -31,7 +31,8 @@ constexpr const char* kUsage =
 // Names the file and the system's reason; errno is cleared before each write.
 bool cannotWrite(const std::string& path) {
     const char* reason = errno ? std::strerror(errno) : "write failed";
-    std::fprintf(stderr, "kva-makepack: cannot write %s: %s\n", path.c_str(), reason);
+    std::fprintf(stderr, "kva-makepack: cannot write %s: %s\n", platform::printable(path).c_str(),
+                 reason);
     return false;
 }
 
