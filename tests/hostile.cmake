@@ -17,15 +17,15 @@ if(KVA_SANITIZE)
   set(kva_hostile_mb 1024)
   set(kva_hostile_seconds 20)
   set(kva_startup_seconds 4)
-  set(kva_first_frame_ms 8000)
-  set(kva_answer_ms 2000)
+  set(kva_first_frame_cpu_ms 6000)
+  set(kva_answer_ms 4000)
 else()
   set(kva_hostile_display 700)
   set(kva_hostile_mb 200)
   set(kva_hostile_seconds 4)
   set(kva_startup_seconds 2)
-  set(kva_first_frame_ms 2000)
-  set(kva_answer_ms 500)
+  set(kva_first_frame_cpu_ms 1500)
+  set(kva_answer_ms 1500)
 endif()
 
 foreach(set archive pictures total entries)
@@ -59,13 +59,15 @@ endforeach()
 
 # Pictures whose image data runs on far past what their rows need: the first
 # frame comes as fast as with plain pictures, and Escape, a close request,
-# SIGTERM or the X server's end are answered at once during the load.
+# SIGTERM or the X server's end are answered at once during the load. On an
+# idle machine: first frame after 0.3-0.65 s, answers within 30-150 ms; the
+# bounds leave room for a machine loaded many times over.
 foreach(set trailing trailing-budget empty-chunks)
   foreach(action frame escape close sigterm xkill)
     add_test(NAME answer_x11_${set}_${action}
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/hostile/answer_x11.sh $<TARGET_FILE:kva>
               $<TARGET_FILE:kva_xhelper> $<TARGET_FILE:kva_make_hostile>
-              ${kva_hostile_display} ${set} ${action} ${kva_first_frame_ms} ${kva_answer_ms})
+              ${kva_hostile_display} ${set} ${action} ${kva_first_frame_cpu_ms} ${kva_answer_ms})
     set_tests_properties(answer_x11_${set}_${action} PROPERTIES TIMEOUT 90)
     math(EXPR kva_hostile_display "${kva_hostile_display} + 1")
   endforeach()

@@ -218,9 +218,8 @@ void checkRowLayout(Decode& d) {
 
 // The only function with a recovery point. Its own locals are not used after
 // a longjmp; everything that must survive lives in d, in the caller's frame
-// (hence never inlined into it).
-// The chunks after the image are never read: they cannot change the pixels,
-// and the stream may run on for gigabytes past the last row.
+// (hence never inlined into it). Nothing after the last row is read: it
+// cannot change the pixels, and the stream may run on for gigabytes.
 [[gnu::noinline]] Outcome readPicture(Decode& d) {
     if (const int jumped = setjmp(png_jmpbuf(d.png)))
         return jumped == kRowsComplete ? Outcome::Decoded : Outcome::LibraryError;

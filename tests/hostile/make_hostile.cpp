@@ -220,7 +220,7 @@ Bytes deflatedSunsetRows() {
     z.next_out = out.data();
     z.avail_out = uInt(out.size());
     deflate(&z, Z_SYNC_FLUSH);
-    out.resize(out.size() - z.avail_out);
+    out.erase(out.begin() + std::ptrdiff_t(z.total_out), out.end());
     deflateEnd(&z);
     return out;
 }
