@@ -25,6 +25,8 @@ bool isDevNull(int fd) {
 int runChild(unsigned closedMask) {
     const pid_t child = fork();
     if (child == 0) {
+        const int lowestFree = open("/dev/null", O_RDONLY); // above 2: the runner may hold some
+        close(lowestFree);
         const int keep = open("/proc/self/exe", O_RDONLY); // a non-null file stays as it is
         for (int fd = 0; fd <= 2; ++fd) {
             if (closedMask & (1u << fd))
@@ -39,8 +41,8 @@ int runChild(unsigned closedMask) {
             if (fcntl(fd, F_GETFD) == -1) _exit(20 + fd);
             if (isDevNull(fd) != closed) _exit(30 + fd);
         }
-        const int next = open("/dev/null", O_RDONLY); // nothing beyond 2 was left open
-        _exit(next == 3 ? 0 : 40);
+        const int next = open("/dev/null", O_RDONLY); // nothing else was left open
+        _exit(next == lowestFree ? 0 : 40);
     }
     int status = -1;
     waitpid(child, &status, 0);
