@@ -140,9 +140,6 @@ bool rowsComplete(png_structp png, const Decode& d) {
 
 // --- the chunks, as the library reads them ---
 
-// More chunks than any encoder writes for a picture within kMaxPicturePixels
-// (one data chunk a row is 16384): each costs the library a walk of its own.
-constexpr std::uint32_t kMaxPictureChunks = 1 << 16;
 constexpr std::uint32_t kChunksBetweenReports = 1 << 16;
 constexpr std::int64_t kSignatureBytes = 8;
 
@@ -159,7 +156,8 @@ bool isEmptyImageData(const FileBlob& blob, std::int64_t at) {
 
 // Counted before decoding, empty data chunks aside.
 bool tooManyChunks(const FileBlob& blob) {
-    std::uint32_t chunks = 0, steps = 0;
+    std::int64_t chunks = 0;
+    std::uint32_t steps = 0;
     for (std::int64_t at = kSignatureBytes; std::int64_t(blob.size) - at >= 12;) {
         if (++steps % kChunksBetweenReports == 0) reportProgress();
         const std::uint8_t* p = blob.data + at;
