@@ -11,7 +11,7 @@
 //   make_hostile trailing DIR   eleven 1 MB pictures (the sunset colour) whose
 //                               compressed data runs on for 1 GiB past the
 //                               last row
-//   make_hostile trailing-budget DIR   the same at the 32 MB file budget: 32 GiB
+//   make_hostile trailing-budget DIR   the same at the 32 MB file budget: 30 GiB
 //   make_hostile empty-chunks DIR      eleven pictures whose image data is
 //                               split by 2.5 million empty data chunks
 //   make_hostile lit FILE.xwd   exit 0 when the middle of the grab is not black
