@@ -2,18 +2,21 @@
 // bound: files and entries beyond their budget, pixels one by one and
 // together, unusable archives, case duplicates, and the progress hook that
 // keeps a long load answering.
+#include "assets/lookup.h"
 #include "assets/png.h"
 #include "assets/store.h"
 #include "test_assets.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -80,6 +83,63 @@ TEST_F(Hostile, FilesAndEntriesBeyondTheirBudgetAreNeverAllocated) {
 }
 
 // The whole-size file is sparse: refused on its size, it is never read.
+// A sparse file: its size costs no disk.
+bool writeSparse(const char* name, off_t bytes) {
+    const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const bool sized = fd >= 0 && ftruncate(fd, bytes) == 0;
+    if (fd >= 0) close(fd);
+    return sized;
+}
+
+TEST_F(Hostile, FilesOfAnySizeBeyondTheBudgetGetTheSameLine) {
+    const off_t threeGigabytes = off_t(3) << 30;
+    ASSERT_TRUE(writeSparse("solnedgang.png", threeGigabytes));
+    ASSERT_TRUE(writeSparse("elg.mp3", threeGigabytes));
+    assets::setAllocator(recordingAllocator);
+    for (auto [name, budget] : {std::pair{"solnedgang.png", assets::kMaxPictureFileBytes},
+                                {"elg.mp3", assets::kMaxSongBytes}}) {
+        SCOPED_TRACE(name);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(load(name, budget), "");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "kva: " + std::string(name) + " is too large (3221225472 bytes, at most " +
+                      std::to_string(budget) + "); not loaded\n");
+    }
+    EXPECT_EQ(largestRequest, 0u);
+}
+
+// Names come from the command line, the environment and archives: each
+// message stays one line whatever they hold.
+TEST_F(Hostile, NamesWithControlCharactersStayOnOneLine) {
+    ASSERT_TRUE(testassets::writeZip("pr0n.rar", {{"other.png", text("x"), false}}));
+    ASSERT_EQ(assets::openArchive("pr0n.rar"), 1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(load("a\nb\x1b[2J.png"), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nFile a\\nb\\x1b[2J.png not found!\n");
+
+    ASSERT_TRUE(testassets::writeFile("bad\r.png", text("not a picture")));
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    canvas::Image image = assets::decodePng(assets::loadFile("bad\r.png"));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "bad\\r.png");
+    EXPECT_EQ(image.pixels, nullptr);
+
+    ASSERT_TRUE(testassets::writeFile("two\nlines.rar", text("not a zip")));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(assets::openArchive("two\nlines.rar"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "kva: the archive two\\nlines.rar cannot be used: it is not a zip archive\n");
+
+    const std::vector<std::string> folders = assets::searchFolders();
+    assets::setSearchFolders({"", dir.path() + "/new\nline"});
+    const std::string line = assets::nothingFoundLine("kva", "pr0n\t.rar");
+    assets::setSearchFolders(folders);
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    EXPECT_NE(line.find("/new\\nline"), std::string::npos) << line;
+    EXPECT_NE(line.find("pr0n\\t.rar in each"), std::string::npos) << line;
+}
+
 TEST_F(Hostile, PictureFileBeyondItsBudgetIsRefusedLikeADamagedPicture) {
     const char* names[] = {"huge.png"};
     ASSERT_TRUE(testassets::writeFile("huge.png", {}));

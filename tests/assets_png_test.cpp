@@ -243,8 +243,24 @@ TEST_F(Png, ErrorAfterTheHeaderKeepsItsSizeWithClearedWords) {
     corrupt[corrupt.size() / 2] ^= 0x55; // inside the image data: CRC error
     expectClearedHeaderSize(decodeQuietly(corrupt));
 
-    // Cut before the end chunk: the error comes from reading the end.
-    expectClearedHeaderSize(decodeQuietly(Bytes(whole.begin(), whole.end() - 6)));
+    // The last chunk of image data, cut before its CRC, is not taken on trust.
+    expectClearedHeaderSize(decodeQuietly(Bytes(whole.begin(), whole.end() - 14)));
+}
+
+// Nothing after the last row is read: a cut or damaged end costs nothing.
+TEST_F(Png, WhatFollowsTheImageDataIsNeverRead) {
+    const Bytes whole = noisyPicture();
+    const Decoded expected = decode(whole);
+    ASSERT_EQ(expected.words.size(), 64u * 32u);
+    Bytes damagedEnd = whole;
+    damagedEnd[damagedEnd.size() - 2] ^= 0x55; // the end chunk's CRC
+    for (const Bytes& bytes : {Bytes(whole.begin(), whole.end() - 12), damagedEnd}) {
+        std::string printed;
+        const Decoded d = decodeQuietly(bytes, &printed);
+        EXPECT_EQ(printed, "");
+        EXPECT_EQ(d.words, expected.words);
+        EXPECT_EQ(d.hasAlpha, 1);
+    }
 }
 
 TEST_F(Png, ErrorInTheHeaderGivesTheEmptyImage) {

@@ -1,6 +1,8 @@
 // lookup.cpp -- the search folders and the count of what was found in them.
 #include "assets/lookup.h"
 
+#include "platform/std_descriptors.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -103,9 +105,9 @@ std::string nothingFoundLine(const char* program, const char* archiveName) {
         std::string(program) + ": none of the pictures or the song found; looked in ";
     for (std::size_t i = 0; i < state.folders.size(); ++i) {
         if (i > 0) line += ", ";
-        line += absoluteFolder(state.folders[i]);
+        line += platform::printable(absoluteFolder(state.folders[i]));
     }
-    line += std::string(" (plain files, data/ and ") + archiveName + " in each)";
+    line += " (plain files, data/ and " + platform::printable(archiveName) + " in each)";
     return line;
 }
 

@@ -2,6 +2,7 @@
 #include "assets/png.h"
 
 #include "platform/platform.h"
+#include "platform/std_descriptors.h"
 
 #include <png.h>
 
@@ -9,9 +10,18 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace assets {
 namespace {
+
+// count bytes from the blob's position on; a short read is the library's error.
+void readBlob(png_structp png, FileBlob& blob, png_bytep destination, std::size_t count) {
+    if (count > std::size_t(INT32_MAX)) png_error(png, "Read Error");
+    std::int32_t copied = 0;
+    readFileBlob(blob, destination, static_cast<std::int32_t>(count), &copied);
+    if (std::size_t(copied) != count) png_error(png, "Read Error");
+}
 
 // Everything one decode owns. It lives in decodePng's frame, outside the
 // function that sets the recovery point, so a longjmp leaves it intact; it
@@ -19,8 +29,12 @@ namespace {
 struct Decode {
     png_structp png = nullptr;
     png_infop info = nullptr;
-    png_infop endInfo = nullptr;
-    FileBlob blob; // the decoder's own copy; its position is the read position
+    FileBlob blob;             // the decoder's own copy; its position is the read position
+    std::int64_t chunkEnd = 8; // end of the chunk being read (its CRC), first of the signature
+    bool inImageData = false;  // that chunk is image data
+    std::uint32_t height = 0;  // of the picture, once its header is read
+    bool interlaced = false;
+    std::uint32_t readsSinceReport = 0;
     canvas::Image image;
     png_bytep block = nullptr;
     png_bytepp rows = nullptr;
@@ -35,15 +49,13 @@ bool createLibraryState(Decode& d) {
     d.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!d.png) return false;
     d.info = png_create_info_struct(d.png);
-    d.endInfo = png_create_info_struct(d.png);
-    return d.info && d.endInfo;
+    return d.info != nullptr;
 }
 
 void destroyLibraryState(Decode& d) {
-    if (d.png) png_destroy_read_struct(&d.png, &d.info, &d.endInfo);
+    if (d.png) png_destroy_read_struct(&d.png, &d.info, nullptr);
     d.png = nullptr;
     d.info = nullptr;
-    d.endInfo = nullptr;
 }
 
 void releaseRows(Decode& d) {
@@ -106,6 +118,91 @@ void rowDone(png_structp, png_uint_32 row, int) {
     if (row % kRowsBetweenReports == 0) reportProgress();
 }
 
+// The compressed image data is read and inflated in pieces of this size.
+// Once the rows are complete nothing more is read, so at most one piece
+// beyond what they need is ever inflated (about 512 KB of output at
+// deflate's largest ratio), however much data the stream still holds.
+constexpr std::size_t kImageDataPiece = 512;
+// Walking chunks or inflating input that yields nothing calls the read
+// function many times; the show is answered every so many calls.
+constexpr std::uint32_t kReadsBetweenReports = 64;
+
+// setjmp's value when reading stops because every row is decoded.
+constexpr int kRowsComplete = 2;
+
+// The library has finished the last row (of the last pass) and now only
+// wants what follows: the rest of the compressed stream and the chunks after it.
+bool rowsComplete(png_structp png, const Decode& d) {
+    if (d.height == 0) return false; // still in the header
+    if (d.interlaced) return png_get_current_pass_number(png) >= 7;
+    return png_get_current_row_number(png) >= d.height;
+}
+
+// --- the chunks, as the library reads them ---
+
+constexpr std::uint32_t kChunksBetweenReports = 1 << 16;
+constexpr std::int64_t kSignatureBytes = 8;
+
+std::uint32_t bigEndian32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+// An image data chunk without data, its CRC correct: it adds nothing.
+bool isEmptyImageData(const FileBlob& blob, std::int64_t at) {
+    static constexpr std::uint8_t kEmpty[12] = {0,   0,   0,    0,    'I',  'D',
+                                                'A', 'T', 0x35, 0xaf, 0x06, 0x1e};
+    return std::int64_t(blob.size) - at >= 12 && std::memcmp(blob.data + at, kEmpty, 12) == 0;
+}
+
+// Counted before decoding, empty data chunks aside.
+bool tooManyChunks(const FileBlob& blob) {
+    std::int64_t chunks = 0;
+    std::uint32_t steps = 0;
+    for (std::int64_t at = kSignatureBytes; std::int64_t(blob.size) - at >= 12;) {
+        if (++steps % kChunksBetweenReports == 0) reportProgress();
+        const std::uint8_t* p = blob.data + at;
+        if (!isEmptyImageData(blob, at) && ++chunks > kMaxPictureChunks) return true;
+        if (std::memcmp(p + 4, "IEND", 4) == 0) break;
+        at += 12 + std::int64_t(bigEndian32(p));
+    }
+    return false;
+}
+
+// Called as the library reads a chunk header (its reads are sequential, a
+// header in one read of 8 bytes): notes where the chunk ends, and within the
+// image data passes over empty data chunks, which the library would walk
+// one by one.
+void followChunks(Decode& d, std::size_t count) {
+    std::int64_t at = d.blob.position;
+    if (count != 8 || at != d.chunkEnd) return;
+    if (d.inImageData) {
+        for (std::uint32_t skipped = 1; isEmptyImageData(d.blob, at); ++skipped) {
+            at += 12;
+            if (skipped % kChunksBetweenReports == 0) reportProgress();
+        }
+        d.blob.position = std::int32_t(at);
+    }
+    if (std::int64_t(d.blob.size) - at < 8) return;
+    const std::uint8_t* p = d.blob.data + at;
+    d.chunkEnd = at + 12 + std::int64_t(bigEndian32(p));
+    d.inImageData = std::memcmp(p + 4, "IDAT", 4) == 0;
+}
+
+// The read function of a decode: after the last row only the CRC that closes
+// the chunk just read through is given, so that its data is still checked;
+// asking for anything else ends the decode with its rows complete.
+void readImageData(png_structp png, png_bytep destination, std::size_t count) {
+    auto* d = static_cast<Decode*>(png_get_io_ptr(png));
+    if (rowsComplete(png, *d) && (count != 4 || std::int64_t(d->blob.position) + 4 != d->chunkEnd))
+        png_longjmp(png, kRowsComplete);
+    followChunks(*d, count);
+    if (++d->readsSinceReport == kReadsBetweenReports) {
+        d->readsSinceReport = 0;
+        reportProgress();
+    }
+    readBlob(png, d->blob, destination, count);
+}
+
 // The rows must hold what the copy reads: 8-bit samples, 3 or 4 a pixel,
 // within the width x 4 bytes allocated for each row.
 void checkRowLayout(Decode& d) {
@@ -119,19 +216,26 @@ void checkRowLayout(Decode& d) {
 
 // The only function with a recovery point. Its own locals are not used after
 // a longjmp; everything that must survive lives in d, in the caller's frame
-// (hence never inlined into it).
+// (hence never inlined into it). Nothing after the last row is read: it
+// cannot change the pixels, and the stream may run on for gigabytes.
 [[gnu::noinline]] Outcome readPicture(Decode& d) {
-    if (setjmp(png_jmpbuf(d.png))) return Outcome::LibraryError;
+    if (const int jumped = setjmp(png_jmpbuf(d.png)))
+        return jumped == kRowsComplete ? Outcome::Decoded : Outcome::LibraryError;
+    if (tooManyChunks(d.blob)) png_error(d.png, "Too many chunks");
     png_set_user_limits(d.png, kMaxPictureSide, kMaxPictureSide);
     skipAncillaryChunks(d.png);
-    png_set_read_fn(d.png, &d.blob, memoryReadCallback);
+    png_set_compression_buffer_size(d.png, kImageDataPiece);
+    png_set_read_fn(d.png, &d, readImageData);
     png_set_read_status_fn(d.png, rowDone);
     png_read_info(d.png, d.info);
 
     png_uint_32 width = 0, height = 0;
-    int bitDepth = 0, colorType = 0;
-    png_get_IHDR(d.png, d.info, &width, &height, &bitDepth, &colorType, nullptr, nullptr, nullptr);
+    int bitDepth = 0, colorType = 0, interlace = 0;
+    png_get_IHDR(d.png, d.info, &width, &height, &bitDepth, &colorType, &interlace, nullptr,
+                 nullptr);
     refuseOversized(d, width, height);
+    d.interlaced = interlace != PNG_INTERLACE_NONE;
+    d.height = height;
     d.image = canvas::createImage(std::int32_t(width), std::int32_t(height));
     if (!d.image.pixels || !allocateRows(d)) return Outcome::OutOfMemory;
 
@@ -140,7 +244,6 @@ void checkRowLayout(Decode& d) {
     checkRowLayout(d);
     d.hasAlpha = hasAlphaFor(colorType, d.bytesPerPixel);
     png_read_image(d.png, d.rows);
-    png_read_end(d.png, d.endInfo);
     return Outcome::Decoded;
 }
 
@@ -175,7 +278,7 @@ canvas::Image finishDecoded(Decode& d) {
 // A late error keeps the header's size; the words the library never
 // finished are cleared rather than left undefined.
 canvas::Image finishLibraryError(Decode& d) {
-    std::printf("%s", d.blob.name);
+    std::printf("%s", platform::printable(d.blob.name).c_str());
     releaseRows(d);
     canvas::clearImage(d.image);
     return d.image;
@@ -191,11 +294,7 @@ canvas::Image finishOutOfMemory(Decode& d) {
 } // namespace
 
 void memoryReadCallback(png_struct_def* png, std::uint8_t* destination, std::size_t count) {
-    auto* blob = static_cast<FileBlob*>(png_get_io_ptr(png));
-    if (count > std::size_t(INT32_MAX)) png_error(png, "Read Error");
-    std::int32_t copied = 0;
-    readFileBlob(*blob, destination, static_cast<std::int32_t>(count), &copied);
-    if (std::size_t(copied) != count) png_error(png, "Read Error");
+    readBlob(png, *static_cast<FileBlob*>(png_get_io_ptr(png)), destination, count);
 }
 
 canvas::Image decodePng(FileBlob blob, std::int64_t maxPixels) {

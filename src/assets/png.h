@@ -20,7 +20,10 @@ namespace assets {
 // "PNG:  Out of Memory" box and gives the empty Image. A picture of more
 // than maxPixels (at most kMaxPicturePixels), or with a side beyond
 // kMaxPictureSide, is refused from its header like a damaged one, before
-// anything is allocated. The progress hook runs every few rows.
+// anything is allocated; so is one of more than kMaxPictureChunks chunks
+// (empty image data chunks aside). Reading stops with the last row: the
+// rest of the compressed data and the chunks after it are neither read nor
+// inflated. The progress hook runs every few rows and every few reads.
 canvas::Image decodePng(FileBlob blob, std::int64_t maxPixels = kMaxPicturePixels);
 
 // Loads and decodes pictures in order within the pixels they may hold

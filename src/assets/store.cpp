@@ -2,6 +2,7 @@
 #include "assets/store.h"
 
 #include "assets/lookup.h"
+#include "platform/std_descriptors.h"
 
 #include <unzip.h>
 
@@ -29,7 +30,9 @@ constexpr std::uint64_t kDeflateSlack = 1024;
 // Large files are read and inflated in pieces of this size, with the
 // progress hook called between them.
 constexpr std::size_t kPieceBytes = 1 << 20;
-constexpr std::uint64_t kEntriesBetweenReports = 1024;
+// The zip reader takes several microseconds an entry (a seek and a read
+// each), more on a busy machine.
+constexpr std::uint64_t kEntriesBetweenReports = 128;
 
 // Where each usable entry name starts in the archive: names are looked up
 // by their exact bytes first, then with the letters a-z folded to upper
@@ -84,17 +87,19 @@ std::int64_t fileLength(std::FILE* file) {
 
 bool withinBudget(const char* name, std::uint64_t bytes, std::int64_t maxBytes) {
     if (maxBytes < 0 || bytes <= std::uint64_t(maxBytes)) return true;
-    std::fprintf(stderr, "kva: %s is too large (%llu bytes, at most %lld); not loaded\n", name,
-                 static_cast<unsigned long long>(bytes), static_cast<long long>(maxBytes));
+    std::fprintf(stderr, "kva: %s is too large (%llu bytes, at most %lld); not loaded\n",
+                 platform::printable(name).c_str(), static_cast<unsigned long long>(bytes),
+                 static_cast<long long>(maxBytes));
     return false;
 }
 
 // Reads the whole file into blob in pieces; a file that cannot be read whole
 // leaves it empty.
 void readPlainFile(std::FILE* file, FileBlob& blob, std::int64_t maxBytes) {
+    // The budget comes first: a file beyond it gets its line whatever its size.
     const std::int64_t length = fileLength(file);
-    if (length <= 0 || length > INT32_MAX) return;
-    if (!withinBudget(blob.name, std::uint64_t(length), maxBytes)) return;
+    if (length <= 0 || !withinBudget(blob.name, std::uint64_t(length), maxBytes)) return;
+    if (length > INT32_MAX) return;
     auto* data = static_cast<std::uint8_t*>(allocate(std::size_t(length)));
     if (!data) return;
     for (std::size_t done = 0; done < std::size_t(length);) {
@@ -199,7 +204,8 @@ bool locateEntry(const char* name) {
 }
 
 std::int32_t unusable(const char* fileName, const char* why) {
-    std::fprintf(stderr, "kva: the archive %s cannot be used: %s\n", fileName, why);
+    std::fprintf(stderr, "kva: the archive %s cannot be used: %s\n",
+                 platform::printable(fileName).c_str(), why);
     return 0;
 }
 
@@ -323,7 +329,7 @@ FileBlob loadFile(const char* name, std::int64_t maxBytes) {
         }
     }
     noteLoad(false);
-    if (state.archiveOpen) std::printf("\nFile %s not found!\n", name);
+    if (state.archiveOpen) std::printf("\nFile %s not found!\n", platform::printable(name).c_str());
     return blob;
 }
 

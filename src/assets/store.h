@@ -20,6 +20,10 @@ inline constexpr std::int64_t kMaxPictureFileBytes = 32 * 1024 * 1024;
 inline constexpr std::int64_t kMaxPicturePixels = 4 * 1024 * 1024;
 inline constexpr std::int64_t kMaxTotalPicturePixels = 32 * 1024 * 1024;
 inline constexpr std::int32_t kMaxPictureSide = 16384;
+// Chunks of one picture, empty image data chunks aside: an encoder writing
+// one data chunk a row writes at most 16384; each costs the PNG library a
+// walk of its own.
+inline constexpr std::int64_t kMaxPictureChunks = 65536;
 inline constexpr std::int64_t kMaxSongBytes = 64 * 1024 * 1024;
 inline constexpr std::int64_t kMaxArchiveEntries = 10000;
 

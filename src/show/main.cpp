@@ -10,6 +10,7 @@
 #include "music/music.h"
 #include "platform/platform.h"
 #include "platform/sdl_output.h"
+#include "platform/std_descriptors.h"
 #include "show/clock.h"
 #include "show/show.h"
 
@@ -170,6 +171,7 @@ bool readPlacement(int argc, char** argv, platform::Placement& placement, bool& 
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::openStandardDescriptors();
     switch (informationAsked(argc, argv)) {
     case 1:
         std::fputs(kHelp, stdout);

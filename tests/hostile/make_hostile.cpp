@@ -8,12 +8,20 @@
 //   make_hostile total DIR      eleven pictures of 3.7 M pixels: each passes
 //                               alone, eight fit together
 //   make_hostile entries DIR    pr0n.rar of 100,000 entries
+//   make_hostile trailing DIR   eleven 1 MB pictures (the sunset colour) whose
+//                               compressed data runs on for 1 GiB past the
+//                               last row
+//   make_hostile trailing-budget DIR   the same at the 32 MB file budget: 30 GiB
+//   make_hostile empty-chunks DIR      eleven pictures whose image data is
+//                               split by 2.5 million empty data chunks
 //   make_hostile lit FILE.xwd   exit 0 when the middle of the grab is not black
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -199,6 +207,91 @@ int pictureBombs(const std::string& dir) {
     return ok ? 0 : 1;
 }
 
+// --- pictures with more image data than their rows need ---
+
+// The sunset's rows (1-bit palette, index 0) as raw deflate, not final.
+Bytes deflatedSunsetRows() {
+    const Bytes raw(480 * (1 + 640 / 8), 0);
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    Bytes out(deflateBound(&z, uLong(raw.size())) + 64);
+    z.next_in = const_cast<Bytef*>(raw.data());
+    z.avail_in = uInt(raw.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_SYNC_FLUSH);
+    out.erase(out.begin() + std::ptrdiff_t(z.total_out), out.end());
+    deflateEnd(&z);
+    return out;
+}
+
+// A zlib stream of the rows followed by zeroPieces pieces of 16 MiB of zeros,
+// with the right checksum: a decoder that reads on finds nothing wrong.
+Bytes sunsetStream(std::uint32_t zeroPieces) {
+    static const Bytes piece = deflatedZeros();
+    static const uLong pieceAdler = adler32(1, Bytes(kPiece, 0).data(), kPiece);
+    const Bytes rows = deflatedSunsetRows();
+    Bytes stream = {0x78, 0xda};
+    stream.insert(stream.end(), rows.begin(), rows.end());
+    uLong adler = adler32(1, Bytes(480 * 81, 0).data(), 480 * 81);
+    for (std::uint32_t i = 0; i < zeroPieces; ++i) {
+        stream.insert(stream.end(), piece.begin(), piece.end());
+        adler = adler32_combine(adler, pieceAdler, kPiece);
+    }
+    stream.insert(stream.end(), {0x03, 0x00}); // final fixed block, end of block
+    putBig32(stream, std::uint32_t(adler));
+    return stream;
+}
+
+Bytes sunsetHead() {
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    Bytes header;
+    putBig32(header, 640);
+    putBig32(header, 480);
+    header.insert(header.end(), {1, 3, 0, 0, 0});
+    chunk(png, "IHDR", header);
+    chunk(png, "PLTE", {0xd0, 0x60, 0x20, 0, 0, 0});
+    return png;
+}
+
+// The stream in data chunks of 64 KB.
+Bytes sunsetWithStream(const Bytes& stream) {
+    Bytes png = sunsetHead();
+    for (std::size_t at = 0; at < stream.size(); at += 65536) {
+        const std::size_t end = std::min(stream.size(), at + 65536);
+        chunk(png, "IDAT",
+              Bytes(stream.begin() + std::ptrdiff_t(at), stream.begin() + std::ptrdiff_t(end)));
+    }
+    chunk(png, "IEND", {});
+    return png;
+}
+
+// The rows' data in two chunks with 2.5 million empty ones between them.
+Bytes sunsetWithEmptyChunks() {
+    const Bytes stream = sunsetStream(0);
+    Bytes png = sunsetHead();
+    const auto half = stream.begin() + std::ptrdiff_t(stream.size() / 2);
+    chunk(png, "IDAT", Bytes(stream.begin(), half));
+    Bytes empty;
+    chunk(empty, "IDAT", {});
+    for (int i = 0; i < 2500000; ++i) png.insert(png.end(), empty.begin(), empty.end());
+    chunk(png, "IDAT", Bytes(half, stream.end()));
+    chunk(png, "IEND", {});
+    return png;
+}
+
+// One file under all eleven names (hard links: no disk for the other ten).
+int elevenOf(const std::string& dir, const Bytes& picture) {
+    const std::string first = dir + "/" + kPictures[0];
+    if (!writeFile(first, picture)) return 1;
+    std::error_code error;
+    for (int i = 1; i < 11; ++i) {
+        std::filesystem::create_hard_link(first, dir + "/" + kPictures[i], error);
+        if (error) return 1;
+    }
+    return 0;
+}
+
 int tooManyPixels(const std::string& dir) {
     const Bytes picture = palettePng(2048, 1800, 0xd06020);
     bool ok = true;
@@ -237,6 +330,10 @@ int main(int argc, char** argv) {
     if (what == "pictures") return pictureBombs(where);
     if (what == "total") return tooManyPixels(where);
     if (what == "entries") return tooManyEntries(where);
+    if (what == "trailing") return elevenOf(where, sunsetWithStream(sunsetStream(64)));
+    if (what == "trailing-budget") // the largest count whose file stays within 32 MB
+        return elevenOf(where, sunsetWithStream(sunsetStream(1950)));
+    if (what == "empty-chunks") return elevenOf(where, sunsetWithEmptyChunks());
     if (what == "lit") return lit(where);
     return 2;
 }

@@ -1,5 +1,6 @@
 // main.cpp -- kva-makepack: draws, composes and writes the default asset pack.
 #include "makepack/makepack.h"
+#include "platform/std_descriptors.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -30,7 +31,8 @@ constexpr const char* kUsage =
 // Names the file and the system's reason; errno is cleared before each write.
 bool cannotWrite(const std::string& path) {
     const char* reason = errno ? std::strerror(errno) : "write failed";
-    std::fprintf(stderr, "kva-makepack: cannot write %s: %s\n", path.c_str(), reason);
+    std::fprintf(stderr, "kva-makepack: cannot write %s: %s\n", platform::printable(path).c_str(),
+                 reason);
     return false;
 }
 
@@ -86,6 +88,7 @@ bool writeAll(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::openStandardDescriptors();
     Options o = parse(argc, argv);
     if (o.help) {
         std::fputs(kUsage, stdout);
