@@ -349,6 +349,9 @@ int lyricX(const char* path, int w, int h, int k, int lyricWidth, int left = -1,
         return 1;
     }
     std::printf("%d\n", first > 0 ? first : last - (lyricWidth - 1));
+    return 0;
+}
+
 // 8-bit RGB rows of a PNG file; empty when it cannot be read.
 std::vector<unsigned char> readPngRgb(const char* path, std::uint32_t& width,
                                       std::uint32_t& height) {
