@@ -77,7 +77,7 @@ grep -v 'root privileges' "$work/lintian" || true
 # files carry no CET marking, so no program linked here is marked as such
 # (not even an empty main): hardening-check is told not to ask for it.
 for program in kva kva-export kva-makepack; do
-    hardening-check --nocfprotection --color=no "$root/usr/games/$program" >"$work/hardening" 2>&1 ||
+    hardening-check --nocfprotection "$root/usr/games/$program" >"$work/hardening" 2>&1 ||
         { cat "$work/hardening"; fail "hardening-check fails on $program"; }
 done
 appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/org.example.kva.metainfo.xml" \
@@ -96,7 +96,8 @@ mkdir "$work/elsewhere"
 # The same tree (as it is, committed or not) copied to another folder and
 # built again with the package's own date, in another time zone and locale.
 if [ "${KVA_CHECK_DEB_SKIP_REBUILD:-}" != 1 ]; then
-    first=$(dpkg-deb --fsys-tarfile "$deb" | TZ=UTC tar -t -v --full-time | head -1 | awk '{print $4 " " $5}')
+    dpkg-deb --fsys-tarfile "$deb" | TZ=UTC tar -t -v --full-time >"$work/listing"
+    first=$(head -1 "$work/listing" | awk '{print $4 " " $5}')
     epoch=$(TZ=UTC date -d "$first" +%s)
     copy=$work/again/kva
     mkdir -p "$copy"
@@ -139,8 +140,8 @@ run_from_menu() {
 # This machine: only kva's own files are compared, as other packages may come
 # and go meanwhile.
 kva_files() {
-    find /usr /etc /var/lib /var/cache /var/games -xdev \( -path /var/lib/dpkg -o -path /var/lib/apt \
-        -o -path /var/cache/apt \) -prune -o \( -iname '*kva*' -print \) 2>/dev/null | sort
+    { find /usr /etc /var/lib /var/cache /var/games -xdev \( -path /var/lib/dpkg -o -path /var/lib/apt \
+        -o -path /var/cache/apt \) -prune -o \( -iname '*kva*' -print \) 2>/dev/null || true; } | sort
 }
 if dpkg-query -W -f='${Status}' kva 2>/dev/null | grep -q 'install ok installed'; then
     say "SKIPPED install and purge here: kva is installed on this machine already"
@@ -153,7 +154,7 @@ else
         fail "the installed kva-export failed"
     apt_get purge kva >>"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get purge failed"; }
     kva_files >"$work/host.after"
-    left=$(while read -r f; do [ -f "$f" ] && echo "$f"; done <"$work/owned")
+    left=$(while read -r f; do [ ! -f "$f" ] || echo "$f"; done <"$work/owned")
     [ -z "$left" ] || fail "left after purge: $left"
     diff "$work/host.before" "$work/host.after" >"$work/host.diff" ||
         { cat "$work/host.diff"; fail "purge left files behind"; }
