@@ -26,7 +26,10 @@ deb=$(realpath "$1")
 src=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d /var/tmp/kva-check-deb.XXXXXX)
 mounted=()
+rebuild_pid=''
 cleanup() {
+    # A second build still running is ended, with its compilers.
+    [ -z "$rebuild_pid" ] || kill -- "-$rebuild_pid" 2>/dev/null || true
     for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -R -l "${mounted[$i]}" 2>/dev/null || true; done
     rm -rf "$work"
 }
@@ -97,7 +100,9 @@ mkdir "$work/elsewhere"
 
 # --- reproducible ------------------------------------------------------------
 # The same tree (as it is, committed or not) copied to another folder and
-# built again with the package's own date, in another time zone and locale.
+# built again with the package's own date, in another time zone and locale;
+# it builds while the package is installed and purged below.
+rebuild_pid=''
 if [ "${KVA_CHECK_DEB_SKIP_REBUILD:-}" != 1 ]; then
     dpkg-deb --fsys-tarfile "$deb" | TZ=UTC tar -t -v --full-time >"$work/listing"
     first=$(head -1 "$work/listing" | awk '{print $4 " " $5}')
@@ -106,10 +111,17 @@ if [ "${KVA_CHECK_DEB_SKIP_REBUILD:-}" != 1 ]; then
     mkdir -p "$copy"
     (cd "$src" && git ls-files -z --cached --others --exclude-standard |
         tar --null -T - --ignore-failed-read -cf - 2>/dev/null) | tar -xf - -C "$copy"
-    from=$SECONDS
+    rebuild_from=$SECONDS
     SOURCE_DATE_EPOCH=$epoch TZ=Pacific/Auckland LC_ALL=C.UTF-8 \
-        "$copy/cmake/make-deb.sh" "$copy/build-deb" "$work/again" 2 >"$work/rebuild.log" 2>&1 ||
-        { tail -30 "$work/rebuild.log"; fail "the second build failed"; }
+        setsid "$copy/cmake/make-deb.sh" "$copy/build-deb" "$work/again" 2 >"$work/rebuild.log" 2>&1 &
+    rebuild_pid=$!
+fi
+
+check_rebuild() {
+    local status=0 second
+    wait "$rebuild_pid" || status=$?
+    rebuild_pid=''
+    [ "$status" -eq 0 ] || { tail -30 "$work/rebuild.log"; fail "the second build failed"; }
     second=$(tail -1 "$work/rebuild.log")
     if ! cmp -s "$deb" "$second"; then
         if command -v diffoscope >/dev/null; then
@@ -118,8 +130,8 @@ if [ "${KVA_CHECK_DEB_SKIP_REBUILD:-}" != 1 ]; then
         fi
         fail "a second build in another folder gives other bytes ($(sha256sum <"$second" | cut -c1-16) vs $(sha256sum <"$deb" | cut -c1-16))"
     fi
-    say "reproducible: the second build ($((SECONDS - from)) s, in $copy) is the same bytes, sha256 $(sha256sum <"$deb" | cut -c1-16)..."
-fi
+    say "reproducible: the second build ($((SECONDS - rebuild_from)) s, in $copy) is the same bytes, sha256 $(sha256sum <"$deb" | cut -c1-16)..."
+}
 
 # --- install, run, purge -----------------------------------------------------
 apt_get() {
@@ -198,4 +210,5 @@ if [ -n "${KVA_FRESH_TREE:-}" ]; then
         { cat "$work/tree.diff"; fail "the tree's files differ after install and purge"; }
     say "installed with its dependencies in $tree, run from the menu entry, purged: the tree as before"
 fi
+[ -z "$rebuild_pid" ] || check_rebuild
 say "$(basename "$deb") ok (Depends: $depends; Recommends: $recommends)"
