@@ -323,7 +323,7 @@ TEST(PackIcon, EachSizeIsDrawnSharpWithTheMooseInTheDisc) {
         EXPECT_EQ(h.width, size);
         EXPECT_EQ(h.height, size);
         EXPECT_EQ(h.colourType, 6);
-        const canvas::Image im = decode("kva.png", png);
+        canvas::Image im = decode("kva.png", png);
         ASSERT_EQ(im.width, size);
         for (int corner : {0, size - 1}) {
             EXPECT_EQ(alphaAt(im, corner, 0), 0u);
@@ -349,6 +349,7 @@ TEST(PackIcon, EachSizeIsDrawnSharpWithTheMooseInTheDisc) {
         }
         EXPECT_GT(dark, inDisc / 5);
         EXPECT_LT(dark, inDisc * 4 / 5);
+        canvas::releaseImage(im);
     }
     EXPECT_EQ(makepack::drawIcon(1).width, makepack::kIconMinSize);
     EXPECT_EQ(makepack::drawIcon(1 << 20).width, makepack::kIconMaxSize);
