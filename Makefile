@@ -55,13 +55,13 @@ install: configure-run
 		-- --no-print-directory
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
-# build/kva_<version>_amd64.deb, installing into /usr.
-deb: CMAKE_FLAGS += $(RUN_FLAGS)
+# build/kva_<version>_amd64.deb, installing into /usr: built in its own folder
+# with Debian's compiler flags and dates (cmake/make-deb.sh), so the other
+# builds keep the project's flags.
+DEB_BUILD := build-deb
+
 deb: deps-deb
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target kva kva-export kva-makepack kva_pack kva_docs \
-		-- --no-print-directory
-	cd $(BUILD) && cpack -G DEB >/dev/null && ls kva_*_amd64.deb
+	@KVA_WERROR=$(WERROR) ./cmake/make-deb.sh $(DEB_BUILD) $(BUILD) $(JOBS)
 
 test: test-normal test-asan test-tsan
 
@@ -100,4 +100,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(TSAN) build-fuzz
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(DEB_BUILD) build-fuzz

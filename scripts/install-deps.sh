@@ -13,7 +13,7 @@ run_packages=(
   libmpg123-dev libopenmpt-dev libsoxr-dev
   libmp3lame-dev libfreetype-dev fonts-dejavu-core
 )
-deb_packages=(dpkg-dev file lintian desktop-file-utils)
+deb_packages=(dpkg-dev file lintian desktop-file-utils devscripts appstream diffoscope-minimal)
 test_packages=(
   clang-format
   libgtest-dev libgmock-dev libbenchmark-dev

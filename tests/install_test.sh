@@ -13,32 +13,44 @@ fail_logs="$fail_logs $work/install.log $work/check.txt $work/export.err"
 prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || fail "cmake --install failed"
-for f in bin/kva bin/kva-export bin/kva-makepack share/kva/pr0n.rar \
-    share/man/man6/kva.6.gz share/man/man1/kva-export.1.gz share/man/man1/kva-makepack.1.gz \
-    share/applications/kva.desktop share/icons/hicolor/256x256/apps/kva.png \
+for f in games/kva games/kva-export games/kva-makepack share/kva/pr0n.rar \
+    share/man/man6/kva.6.gz share/man/man6/kva-export.6.gz share/man/man6/kva-makepack.6.gz \
+    share/applications/org.example.kva.desktop share/metainfo/org.example.kva.metainfo.xml \
     share/doc/kva/copyright; do
     [ -s "$prefix/$f" ] || fail "not installed: $f"
 done
-size=$(identify -format '%wx%h' "$prefix/share/icons/hicolor/256x256/apps/kva.png")
-[ "$size" = 256x256 ] || fail "the icon is $size"
+for size in 48 64 128 256; do
+    icon=$prefix/share/icons/hicolor/${size}x$size/apps/kva.png
+    [ "$(identify -format '%wx%h' "$icon")" = "${size}x$size" ] || fail "no ${size}x$size icon"
+done
 if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$prefix/share/applications/kva.desktop" || fail "invalid menu entry"
+    desktop-file-validate "$prefix/share/applications/org.example.kva.desktop" || fail "invalid menu entry"
+fi
+if command -v appstreamcli >/dev/null; then
+    appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/org.example.kva.metainfo.xml" \
+        >"$work/appstream.log" 2>&1 || fail "invalid AppStream entry: $(cat "$work/appstream.log")"
 fi
 
 # Information only, and no display needed for it.
-env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$prefix/bin/kva" --help >"$work/help.out" ||
+env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$prefix/games/kva" --help >"$work/help.out" ||
     fail "kva --help failed"
 grep -q '^Usage: kva' "$work/help.out" || fail "kva --help printed no usage"
-[ "$(env -u DISPLAY "$prefix/bin/kva" --version)" = "kva $(cat "$build/version.txt")" ] ||
+[ "$(env -u DISPLAY "$prefix/games/kva" --version)" = "kva $(cat "$build/version.txt")" ] ||
     fail "kva --version does not give the version"
-"$prefix/bin/kva-makepack" --help >"$work/makepack.out" 2>"$work/makepack.err" ||
+"$prefix/games/kva-makepack" --help >"$work/makepack.out" 2>"$work/makepack.err" ||
     fail "kva-makepack --help failed"
 [ -s "$work/makepack.out" ] && [ ! -s "$work/makepack.err" ] || fail "kva-makepack --help not on standard output"
 status=0
-"$prefix/bin/kva-makepack" --icon "$work/no/such/kva.png" 2>"$work/makepack.err" || status=$?
+"$prefix/games/kva-makepack" --icon "$work/no/such/kva.png" 2>"$work/makepack.err" || status=$?
 [ "$status" -eq 1 ] || fail "kva-makepack into a missing folder exited $status, not 1"
 grep -q "cannot write $work/no/such/kva.png: No such file or directory" "$work/makepack.err" ||
     fail "kva-makepack did not say why it could not write"
+
+for size in 0 15 1025 48px ''; do
+    status=0
+    "$prefix/games/kva-makepack" --icon "$work/bad.png" --size "$size" 2>/dev/null || status=$?
+    [ "$status" -eq 2 ] && [ ! -e "$work/bad.png" ] || fail "kva-makepack took --size '$size'"
+done
 
 # An unrelated folder with nothing of the show's in it, and a home of its own.
 mkdir "$work/elsewhere" "$work/home"
@@ -46,13 +58,13 @@ cd "$work/elsewhere"
 export HOME=$work/home
 unset XDG_DATA_HOME
 
-"$prefix/bin/kva-export" --still 3 -o "$work/still.png" >/dev/null 2>"$work/export.err" ||
+"$prefix/games/kva-export" --still 3 -o "$work/still.png" >/dev/null 2>"$work/export.err" ||
     fail "the installed kva-export failed"
 "$check" "$prefix/share/kva/pr0n.rar" solnedgang.png "$work/still.png" >"$work/check.txt" ||
     fail "kva-export's still at 3 s is not the sunset"
 
 start_xvfb "$number" 640x480x24
-env -u SDL_VIDEODRIVER SDL_AUDIODRIVER=dummy "$prefix/bin/kva" >"$work/kva.out" 2>"$work/kva.err" &
+env -u SDL_VIDEODRIVER SDL_AUDIODRIVER=dummy "$prefix/games/kva" >"$work/kva.out" 2>"$work/kva.err" &
 kva_pid=$!
 if ! timeout 20 xdotool search --sync --name '^KVA$' >/dev/null; then
     kill -0 "$kva_pid" 2>/dev/null || fail "kva ended before its window showed"
@@ -78,7 +90,7 @@ kva_pid=''
 
 # Copies with no pack beside them, run where there is none: nothing found.
 mkdir -p "$work/bare/bin" "$work/empty"
-cp "$prefix/bin/kva" "$prefix/bin/kva-export" "$work/bare/bin/"
+cp "$prefix/games/kva" "$prefix/games/kva-export" "$work/bare/bin/"
 cd "$work/empty"
 status=0
 "$work/bare/bin/kva-export" --still 3 -o x.png >/dev/null 2>"$work/export.err" || status=$?

@@ -311,6 +311,72 @@ TEST(PackText, RendersNorwegianLettersAndSurvivesBrokenUtf8) {
     EXPECT_FALSE(makepack::Font("/no/such/font.ttf", 12).ok());
 }
 
+// The menu icon at each size menus ask for, drawn at that size: the PNG
+// is that size with alpha, the disc's rim stays within two pixels (a picture
+// shrunk from a larger one blurs it), the corners are clear and the dark
+// moose fills a like share of the disc at every size.
+TEST(PackIcon, EachSizeIsDrawnSharpWithTheMooseInTheDisc) {
+    for (int size : {48, 64, 128, 256}) {
+        SCOPED_TRACE(size);
+        const Bytes png = makepack::encodePng(makepack::drawIcon(size), makepack::PngKind::Rgba8);
+        const Header h = headerOf(png);
+        EXPECT_EQ(h.width, size);
+        EXPECT_EQ(h.height, size);
+        EXPECT_EQ(h.colourType, 6);
+        canvas::Image im = decode("kva.png", png);
+        ASSERT_EQ(im.width, size);
+        for (int corner : {0, size - 1}) {
+            EXPECT_EQ(alphaAt(im, corner, 0), 0u);
+            EXPECT_EQ(alphaAt(im, 0, corner), 0u);
+        }
+        EXPECT_EQ(alphaAt(im, size / 2, size / 2), 255u);
+        for (int row : {size / 2, size / 3}) {
+            int soft = 0;
+            for (int x = 0; x < size / 2; ++x) {
+                const std::uint32_t a = alphaAt(im, x, row);
+                soft += a > 8 && a < 247;
+            }
+            EXPECT_LE(soft, 2) << "row " << row;
+        }
+        int inDisc = 0, dark = 0;
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                const std::uint32_t p = im.pixels[static_cast<size_t>(y) * size + x];
+                if ((p >> 24) < 255) continue;
+                ++inDisc;
+                dark += channelOf(p, 16) + channelOf(p, 8) + channelOf(p, 0) < 300;
+            }
+        }
+        EXPECT_GT(dark, inDisc / 5);
+        EXPECT_LT(dark, inDisc * 4 / 5);
+        canvas::releaseImage(im);
+    }
+    EXPECT_EQ(makepack::drawIcon(1).width, makepack::kIconMinSize);
+    EXPECT_EQ(makepack::drawIcon(1 << 20).width, makepack::kIconMaxSize);
+}
+
+// A view of the moose at half scale covers what the whole moose's raster
+// does, averaged over each two-by-two block: the view maps pixels to the
+// moose's own units without offset or stretch.
+TEST(PackIcon, MooseViewAtHalfScaleMatchesTheWholeMoose) {
+    const makepack::Raster whole = makepack::drawMoose(makepack::Pose::Middle);
+    const makepack::Raster half = makepack::drawMoose(
+        makepack::Pose::Middle, {whole.width / 2, whole.height / 2, {0, 0}, 0.5f});
+    ASSERT_EQ(half.width, whole.width / 2);
+    double difference = 0, cover = 0;
+    for (int y = 0; y < half.height; ++y) {
+        for (int x = 0; x < half.width; ++x) {
+            float mean = 0;
+            for (int j = 0; j < 2; ++j)
+                for (int i = 0; i < 2; ++i) mean += whole.at(2 * x + i, 2 * y + j).a / 4;
+            difference += std::fabs(mean - half.at(x, y).a);
+            cover += mean;
+        }
+    }
+    EXPECT_GT(cover, half.width * half.height * 0.2);
+    EXPECT_LT(difference, cover * 0.05);
+}
+
 TEST(Pack, WriteZipFailsWhereItCannotWrite) {
     testassets::ScopedTempDir dir;
     EXPECT_FALSE(makepack::writeZip("no/such/folder/pr0n.rar", {{"elg.mp3", Bytes{1, 2, 3}}}));

@@ -1,52 +1,35 @@
-// icon.cpp -- the menu icon: the moose's head on a round sunset, 256 x 256.
+// icon.cpp -- the menu icon: the moose's head on a round sunset, drawn at the
+// size asked for, so small icons are as sharp as large ones.
 #include "makepack/makepack.h"
 
 namespace makepack {
 namespace {
 
-constexpr int kIconSize = 256;
 // The head and antlers in the standing moose's raster.
 constexpr float kHeadLeft = 20, kHeadTop = 10, kHeadSide = 300;
-
-// Bilinear sample of straight colour, weighted by alpha so soft edges do not
-// darken; transparent outside.
-Rgba sample(const Raster& r, float x, float y) {
-    const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
-    const float fx = x - float(x0), fy = y - float(y0);
-    Rgba sum{};
-    for (int j = 0; j < 2; ++j) {
-        for (int i = 0; i < 2; ++i) {
-            const int sx = x0 + i, sy = y0 + j;
-            if (sx < 0 || sy < 0 || sx >= r.width || sy >= r.height) continue;
-            const float w = (i ? fx : 1 - fx) * (j ? fy : 1 - fy);
-            const Rgba& p = r.at(sx, sy);
-            sum.r += p.r * p.a * w, sum.g += p.g * p.a * w, sum.b += p.b * p.a * w;
-            sum.a += p.a * w;
-        }
-    }
-    if (sum.a <= 0) return {};
-    return {sum.r / sum.a, sum.g / sum.a, sum.b / sum.a, sum.a};
-}
+// The disc's radius at 256 x 256, leaving a margin of four pixels.
+constexpr float kDiscRadius = 124.0f / 256.0f;
 
 } // namespace
 
-Raster drawIcon() {
-    Raster icon = makeRaster(kIconSize, kIconSize);
-    const Vec2 centre{kIconSize / 2.0f, kIconSize / 2.0f};
+Raster drawIcon(int size) {
+    size = std::clamp(size, kIconMinSize, kIconMaxSize);
+    Raster icon = makeRaster(size, size);
+    const float side = float(size);
+    const Vec2 centre{side / 2, side / 2};
+    const float radius = kDiscRadius * side;
     fillShape(
-        icon, 0, 0, kIconSize, kIconSize, 2, [&](Vec2 p) { return sdCircle(p, centre, 124); },
+        icon, 0, 0, size, size, 2, [&](Vec2 p) { return sdCircle(p, centre, radius); },
         [&](Rgba& px, Vec2 p, float d) {
-            const float t = p.y / kIconSize;
-            blendOver(px, mix(hex(0xf4a04a), hex(0x7a2a5a), t), coverage(d));
+            blendOver(px, mix(hex(0xf4a04a), hex(0x7a2a5a), p.y / side), coverage(d));
         });
-    const Raster moose = drawMoose(Pose::Middle);
-    const float scale = kHeadSide / kIconSize;
-    for (int y = 0; y < kIconSize; ++y) {
-        for (int x = 0; x < kIconSize; ++x) {
-            const Rgba c = sample(moose, kHeadLeft + (x + 0.5f) * scale - 0.5f,
-                                  kHeadTop + (y + 0.5f) * scale - 0.5f);
+    const Raster head =
+        drawMoose(Pose::Middle, {size, size, {kHeadLeft, kHeadTop}, side / kHeadSide});
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const Rgba& c = head.at(x, y);
             // Inside the disc only, so the neck ends at its rim.
-            const float inside = coverage(sdCircle({x + 0.5f, y + 0.5f}, centre, 124));
+            const float inside = coverage(sdCircle({x + 0.5f, y + 0.5f}, centre, radius));
             blendOver(icon.at(x, y), {c.r, c.g, c.b, 1.0f}, c.a * inside);
         }
     }

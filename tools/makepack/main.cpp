@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -14,18 +15,20 @@ struct Options {
     std::string filesDir;
     std::string module;
     std::string icon;
+    int iconSize = 256;
     bool ok = true;
     bool help = false;
 };
 
 constexpr const char* kUsage =
-    "usage: kva-makepack [ARCHIVE] [--files DIR] [--module FILE] [--icon FILE]\n"
+    "usage: kva-makepack [ARCHIVE] [--files DIR] [--module FILE] [--icon FILE [--size N]]\n"
     "Draws and composes the KVA show's pictures and song and writes them.\n"
     "  ARCHIVE        the zip archive to write (default pr0n.rar when nothing\n"
     "                 else is asked for)\n"
     "  --files DIR    also write the pictures and elg.mp3 as plain files\n"
     "  --module FILE  write the tune as a four-channel tracker module\n"
-    "  --icon FILE    write the menu icon, a 256 x 256 PNG\n"
+    "  --icon FILE    write the menu icon, a square PNG\n"
+    "  --size N       the icon's side in pixels, 16 to 1024 (default 256)\n"
     "  --help         show this text\n";
 
 // Names the file and the system's reason; errno is cleared before each write.
@@ -34,6 +37,18 @@ bool cannotWrite(const std::string& path) {
     std::fprintf(stderr, "kva-makepack: cannot write %s: %s\n", platform::printable(path).c_str(),
                  reason);
     return false;
+}
+
+// A whole number of pixels the icon can be drawn at, nothing after it.
+bool parseSize(const char* text, int& size) {
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (errno || end == text || *end || value < makepack::kIconMinSize ||
+        value > makepack::kIconMaxSize)
+        return false;
+    size = int(value);
+    return true;
 }
 
 Options parse(int argc, char** argv) {
@@ -48,6 +63,8 @@ Options parse(int argc, char** argv) {
             o.module = argv[++i];
         else if (!std::strcmp(argv[i], "--icon") && hasValue)
             o.icon = argv[++i];
+        else if (!std::strcmp(argv[i], "--size") && hasValue)
+            o.ok = parseSize(argv[++i], o.iconSize) && o.ok;
         else if (argv[i][0] != '-' && o.archive.empty())
             o.archive = argv[i];
         else
@@ -69,7 +86,7 @@ bool writeAll(const Options& o) {
     }
     errno = 0;
     if (!o.module.empty() && !writeFile(o.module, makeModule())) return cannotWrite(o.module);
-    if (!o.icon.empty() && !writeFile(o.icon, encodePng(drawIcon(), PngKind::Rgba8)))
+    if (!o.icon.empty() && !writeFile(o.icon, encodePng(drawIcon(o.iconSize), PngKind::Rgba8)))
         return cannotWrite(o.icon);
     if (o.archive.empty() && o.filesDir.empty()) return true;
     std::vector<PackFile> pack = makePack();

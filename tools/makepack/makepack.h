@@ -29,13 +29,24 @@ Raster drawGreets();
 Raster drawCredits();
 enum class Pose { Middle, Right, Left };
 Raster drawMoose(Pose pose);
+// Part of the moose drawn at any scale, its outlines sharp at every size:
+// raster pixel (x, y) shows the moose's point origin + (x + 0.5, y + 0.5) /
+// scale, in the units of the whole moose's own raster.
+struct MooseView {
+    int width = 0, height = 0;
+    Vec2 origin;
+    float scale = 1; // raster pixels to a unit of the moose
+};
+Raster drawMoose(Pose pose, const MooseView& view);
 struct Lyric {
     const char* file;
     const char* text;
 };
 const std::vector<Lyric>& lyrics();
-// The menu icon: the moose's head on a round sunset, 256 x 256, alpha.
-Raster drawIcon();
+// The menu icon: the moose's head on a round sunset, size x size, alpha,
+// drawn at that size (kIconMinSize to kIconMaxSize).
+constexpr int kIconMinSize = 16, kIconMaxSize = 1024;
+Raster drawIcon(int size);
 Raster drawLyric(const char* text);
 
 // The eleven PNG files, in the order the show loads them.

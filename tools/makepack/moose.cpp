@@ -190,29 +190,44 @@ Rgba partColour(const PoseShape& s, Part part, Vec2 p) {
     return hex(0);
 }
 
-// Eyes, nostrils and the pale inner ears painted over the head.
-void paintFace(Rgba& px, const PoseShape& s, Vec2 p) {
+// Eyes, nostrils and the pale inner ears painted over the head; `scale`
+// raster pixels to a unit of the moose keeps their edges one pixel soft.
+void paintFace(Rgba& px, const PoseShape& s, Vec2 p, float scale) {
     Vec2 q = untilt(s, unlean(s, p));
     for (float side : {-1.0f, 1.0f}) {
         Vec2 ear{kCx + side * 42, 100};
         float inner = sdEllipse(rotate(q, ear, side * 0.42f), ear, {12, 4});
-        blendOver(px, hex(0x8c6a56), coverage(inner, 2) * 0.8f);
+        blendOver(px, hex(0x8c6a56), coverage(inner * scale, 2) * 0.8f);
         float eye = sdEllipse(q, {kCx + side * 19, 124}, {5, 4});
-        blendOver(px, hex(0x0a0604), coverage(eye, 1.2f));
+        blendOver(px, hex(0x0a0604), coverage(eye * scale, 1.2f));
         float glint = sdCircle(q, {kCx + side * 19 - 1.5f, 122.5f}, 1.3f);
-        blendOver(px, hex(0xfff0d8), coverage(glint, 1.2f) * 0.9f);
+        blendOver(px, hex(0xfff0d8), coverage(glint * scale, 1.2f) * 0.9f);
         float nostril = sdEllipse(rotate(q, {kCx + side * 11, 202}, side * 0.5f),
                                   {kCx + side * 11, 202}, {5, 3});
-        blendOver(px, hex(0x0c0806), coverage(nostril, 1.5f));
+        blendOver(px, hex(0x0c0806), coverage(nostril * scale, 1.5f));
     }
 }
 
-void drawShadow(Raster& r, const PoseShape& s) {
+// Calls paint(pixel, q, d) for every raster pixel whose point q of the moose
+// lies within `reach` moose units of the shape; d is in moose units.
+template <typename Sdf, typename Paint>
+void fillView(Raster& r, const MooseView& view, float reach, Sdf sdf, Paint paint) {
+    for (int y = 0; y < r.height; ++y) {
+        for (int x = 0; x < r.width; ++x) {
+            Vec2 q{view.origin.x + (x + 0.5f) / view.scale,
+                   view.origin.y + (y + 0.5f) / view.scale};
+            float d = sdf(q);
+            if (d < reach) paint(r.at(x, y), q, d);
+        }
+    }
+}
+
+void drawShadow(Raster& r, const MooseView& view, const PoseShape& s) {
     Vec2 centre{kCx + s.lean * 10, kFeet + 4};
-    fillShape(
-        r, 0, int(kFeet) - 20, kWidth, kHeight, 16,
-        [&](Vec2 p) {
-            return sdEllipse(p, centre, {100, 8});
+    fillView(
+        r, view, 16,
+        [&](Vec2 q) {
+            return q.y < kFeet - 20 ? 1e9f : sdEllipse(q, centre, {100, 8});
         },
         [](Rgba& px, Vec2, float d) {
             blendOver(px, rgb(0.05f, 0.02f, 0.04f, 0.5f), coverage(d, 14));
@@ -222,26 +237,30 @@ void drawShadow(Raster& r, const PoseShape& s) {
 } // namespace
 
 Raster drawMoose(Pose pose) {
+    return drawMoose(pose, {kWidth, kHeight, {0, 0}, 1.0f});
+}
+
+Raster drawMoose(Pose pose, const MooseView& view) {
     PoseShape s = shapeOf(pose);
-    Raster r = makeRaster(kWidth, kHeight, rgb(0.1f, 0.06f, 0.04f, 0));
-    drawShadow(r, s);
+    Raster r = makeRaster(view.width, view.height, rgb(0.1f, 0.06f, 0.04f, 0));
+    drawShadow(r, view, s);
     const Vec2 light{-0.35f, -0.94f}; // the sun is low behind, above the left shoulder
     for (const Layer& l : kLayers) {
-        fillShape(
-            r, 0, 0, kWidth, kHeight, 6,
-            [&](Vec2 p) { return layerDistance(s, l.part, l.front, p); },
+        fillView(
+            r, view, 6, [&](Vec2 q) { return layerDistance(s, l.part, l.front, q); },
             [&](Rgba& px, Vec2 p, float d) {
                 // Parts in front cast a soft shadow on those behind.
                 if (l.part != Body && l.part != Hoof)
                     blendOver(px, rgb(0.06f, 0.03f, 0.02f, 0.45f * px.a), coverage(d - 2, 6));
                 Rgba c = partColour(s, l.part, p);
-                if (l.part == Head || l.part == Muzzle) paintFace(c, s, p);
+                if (l.part == Head || l.part == Muzzle) paintFace(c, s, p, view.scale);
                 if (!l.front && l.part == Leg) c = mix(c, hex(0x140c08), 0.35f); // far side
                 // Warm rim where the outline faces the sunset.
                 float outside = silhouette(s, p + light * 3);
                 float rim = clamp01(outside / 3) * smoothstep(-6, 0, d);
                 addLight(c, hex(0xff9050), rim * (l.part == Antler ? 0.35f : 0.55f));
-                blendOver(px, c, coverage(d, 1.6f));
+                // The outline stays 1.6 raster pixels soft at any scale.
+                blendOver(px, c, coverage(d * view.scale, 1.6f));
             });
     }
     return r;
