@@ -7,9 +7,9 @@
 #
 #   fresh-machine.sh [--partial] [--test] [--keep]
 #       --partial  then GoogleTest and Google Benchmark are installed (pixman
-#                  and libyuv are not) and make run must still build from a
-#                  new build folder; a configure with tests and benchmarks on
-#                  must leave the benchmarks out with one line
+#                  and libyuv are not) and make run must still configure
+#                  afresh and start; a configure with tests and benchmarks
+#                  on must leave the benchmarks out with one line
 #       --test     then `make test` in the tree (long: every package, three
 #                  builds), in a network namespace of its own so its X and
 #                  sound servers meet no other
@@ -192,7 +192,9 @@ partly_installed() {
     run_logged partial-packages \
         'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends libgtest-dev libbenchmark-dev'
     [ "$status" -eq 0 ] || { show_log partial-packages; die "cannot install the test libraries"; }
-    in_tree 'rm -rf build'
+    # A new configure (the objects stay: the programs' own build is the one
+    # already shown to work), finding what is installed now.
+    in_tree 'rm -f build/CMakeCache.txt'
     make_run make-run-partial
     only_run_packages libgtest-dev libbenchmark-dev
     run_logged configure-partial 'cmake -S . -B build-partial'

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # make test with the machine fully loaded beside it: stress-ng keeps every
 # core busy (one CPU worker per core) while the whole suite runs, RUNS times
-# in a row (default 3). Each run's time and failed tests are printed; the
+# in a row (default 3), each build's tests run even when an earlier build's
+# failed (make -k). Each run's time and failed tests are printed; the
 # logs are kept in build/stress/. Exits 0 only when every run passed.
 #
 #   stress-test.sh [--private] [RUNS]
@@ -39,9 +40,9 @@ trap stop_stress EXIT
 run_make_test() {
     if [ -n "$private" ]; then
         unshare --net --mount bash -c \
-            'ip link set lo up 2>/dev/null; mount -t tmpfs -o mode=1777 tmpfs /tmp && make test'
+            'ip link set lo up 2>/dev/null; mount -t tmpfs -o mode=1777 tmpfs /tmp && make -k test'
     else
-        make test
+        make -k test
     fi
 }
 
