@@ -9,7 +9,7 @@ set -euo pipefail
 
 run_packages=(
   build-essential cmake pkg-config
-  libsdl2-dev libx11-dev libxrandr-dev libpng-dev zlib1g-dev libminizip-dev
+  libsdl2-dev libx11-dev libxrandr-dev libxrender-dev libpng-dev zlib1g-dev libminizip-dev
   libmpg123-dev libopenmpt-dev libsoxr-dev
   libmp3lame-dev libfreetype-dev fonts-dejavu-core
 )

@@ -1,7 +1,9 @@
 // display_scale_test.cpp -- whole-number enlargement: the factor chosen for
 // a screen, and every byte of an enlarged frame against a plain reference,
-// with the bytes around it untouched.
+// with the bytes around it untouched; and when the X server's fixed-point
+// scaling may stand in for it.
 #include "display/scale.h"
+#include "platform/x11_scaler.h"
 
 #include <gtest/gtest.h>
 
@@ -95,6 +97,27 @@ TEST(ChangedRows, SmallestBandHoldingEveryDifference) {
     EXPECT_EQ(span(with({0, 5 * pitch})), std::make_pair(0, 6));
     const auto padding = span(with({2 * pitch + rowBytes, 3 * pitch + pitch - 1}));
     EXPECT_EQ(padding.first, padding.second);
+}
+
+// Where the server enlarges, its 16.16 transform of 1/factor must put every
+// screen pixel on the frame pixel a whole-number enlargement would; the
+// error of 1/factor grows along a row, so some factors fail on a long row.
+TEST(ServerScaling, AcceptedFactorsSampleEveryPixelRight) {
+    int refused = 0;
+    for (std::int32_t k = 1; k <= 16; ++k) {
+        if (!platform::serverScalingExact(k, 640, 480)) {
+            ++refused;
+            continue;
+        }
+        for (std::int32_t d = 0; d < 640 * k; ++d)
+            ASSERT_EQ(platform::serverSample(k, d), d / k) << "factor " << k << " pixel " << d;
+    }
+    EXPECT_GT(refused, 0);
+    for (std::int32_t k : {2, 3, 4}) EXPECT_TRUE(platform::serverScalingExact(k, 640, 480)) << k;
+    EXPECT_FALSE(
+        platform::serverScalingExact(9, 640, 480)); // screen pixel 4680 would show 519, not 520
+    EXPECT_FALSE(platform::serverScalingExact(64, 640, 480)); // beyond 16-bit coordinates
+    EXPECT_FALSE(platform::serverScalingExact(0, 640, 480));
 }
 
 } // namespace

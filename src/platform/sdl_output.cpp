@@ -5,13 +5,16 @@
 // window, and each frame is shown enlarged by the largest whole factor that
 // fits, centred on a black border that is drawn once. The window's
 // surface holds the display's own layout (display memory through XShm on
-// X11; a texture on Wayland, where SDL has no native framebuffer). The
+// X11; a texture on Wayland, where SDL has no native framebuffer). On X11
+// the server enlarges the frame where its RENDER extension can do so
+// exactly; elsewhere this layer does. The
 // emulated mode refreshes at 60 Hz whatever the monitor does: frames leave on
 // the counter's 60 Hz schedule, and so does each call while the show is away.
 #include "platform/sdl_output.h"
 
 #include "display/scale.h"
 #include "platform/display_watch.h"
+#include "platform/x11_scaler.h"
 
 #include <SDL.h>
 #include <SDL_syswm.h>
@@ -21,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -294,6 +298,7 @@ class SdlOutput final : public display::OutputLayer {
     // The window owns its surface; it goes when the window does.
     void releaseSurfaces(Handle) override {
         surface_ = nullptr;
+        scaler_.reset();
         usable_ = false;
         enlarged_.clear();
         shown_.clear();
@@ -307,6 +312,7 @@ class SdlOutput final : public display::OutputLayer {
 
     void destroyWindow(Handle window) override {
         if (!window_ || window != windowHandle()) return;
+        scaler_.reset();
         SDL_DestroyWindow(window_);
         window_ = nullptr;
         surface_ = nullptr;
@@ -346,6 +352,8 @@ class SdlOutput final : public display::OutputLayer {
     void waitForTick();
     display::RowSpan enlargeChangedRows();
     display::RowSpan enlargeRows(display::RowSpan rows);
+    void startScaler();
+    void sendScaled(display::RowSpan rows);
     bool waylandLost();
 
     std::string error_;
@@ -367,6 +375,7 @@ class SdlOutput final : public display::OutputLayer {
     SDL_Rect picture_{};                  // where the enlarged frame lies on the surface
     std::vector<unsigned char> enlarged_; // the back buffer when factor_ > 1
     std::vector<unsigned char> shown_;    // what the surface holds enlarged; empty: unknown
+    std::unique_ptr<X11Scaler> scaler_;   // the X server enlarges the frame instead
     std::deque<WindowMessage> pending_;
     Screen screen_;                   // where the show appears
     bool windowed_ = false;           // in a normal window rather than fullscreen
@@ -520,6 +529,19 @@ void SdlOutput::placeFrame() {
         std::size_t(width_) * std::size_t(height_) * surface_->format->BytesPerPixel;
     enlarged_.assign(factor_ > 1 ? bytes : 0, 0);
     shown_.clear();
+    startScaler();
+}
+
+// On X11 the server enlarges the frame where it can: the rows then travel
+// at the frame's own size. The surface still gives the layout and the border.
+void SdlOutput::startScaler() {
+    scaler_.reset();
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (factor_ < 2 || !SDL_GetWindowWMInfo(window_, &info) || info.subsystem != SDL_SYSWM_X11)
+        return;
+    scaler_ = X11Scaler::create(info.info.x11.display, info.info.x11.window, width_, height_,
+                                surface_->format->BytesPerPixel, factor_);
 }
 
 bool SdlOutput::lockBackBuffer(Handle backBuffer, display::LockedSurface& locked) {
@@ -559,6 +581,10 @@ void SdlOutput::flip(Handle primary) {
     const bool send = !borderShown_ || !surface_ || rows.first < rows.end;
     waitForTick();
     if (!send) return;
+    if (scaler_ && usable_) {
+        sendScaled(rows);
+        return;
+    }
     const SDL_Rect whole{0, 0, surface_ ? surface_->w : 0, surface_ ? surface_->h : 0};
     const SDL_Rect band{picture_.x, picture_.y + rows.first * factor_, picture_.w,
                         (rows.end - rows.first) * factor_};
@@ -569,6 +595,33 @@ void SdlOutput::flip(Handle primary) {
     } else {
         borderShown_ = true;
     }
+}
+
+// The border goes from the surface, which holds it black; the picture
+// (whole after the border, as the window lost what it showed) from the
+// back buffer through the server.
+void SdlOutput::sendScaled(display::RowSpan rows) {
+    if (!borderShown_) {
+        const SDL_Rect& p = picture_;
+        const int w = surface_->w, h = surface_->h;
+        const SDL_Rect sides[] = {{0, 0, w, p.y},
+                                  {0, p.y + p.h, w, h - p.y - p.h},
+                                  {0, p.y, p.x, p.h},
+                                  {p.x + p.w, p.y, w - p.x - p.w, p.h}};
+        SDL_Rect border[4];
+        int count = 0;
+        for (const SDL_Rect& r : sides)
+            if (r.w > 0 && r.h > 0) border[count++] = r;
+        if (count > 0 && SDL_UpdateWindowSurfaceRects(window_, border, count) != 0) {
+            stale_ = true;
+            shown_.clear();
+            return;
+        }
+        borderShown_ = true;
+        rows = display::RowSpan{0, height_};
+    }
+    const std::int32_t pitch = width_ * surface_->format->BytesPerPixel;
+    scaler_->present(enlarged_.data(), pitch, rows.first, rows.end, picture_.x, picture_.y);
 }
 
 // Enlarges the rows of the back buffer that differ from shown_ (all of them
@@ -593,6 +646,7 @@ display::RowSpan SdlOutput::enlargeRows(display::RowSpan rows) {
     const int bytesPerPixel = surface_->format->BytesPerPixel;
     const std::int32_t pitch = width_ * bytesPerPixel;
     if (rows.first >= rows.end) return {0, 0};
+    if (scaler_) return rows; // the server enlarges them as they are sent
     if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return {0, 0};
     auto* target = static_cast<unsigned char*>(surface_->pixels) +
                    std::ptrdiff_t(picture_.y + rows.first * factor_) * surface_->pitch +
