@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # show_drift.sh -- the whole show on a PulseAudio server of its own, its
-# sound recorded from a null sink: gaps, and how far the ending's sound is
-# from 192 s after the first sound (the show's clock against the song's).
+# sound recorded from a null sink: gaps, and how far the ending's slide is
+# from the first sound, against the same in kva-export's sound track of the
+# same song (the show's clock against the song's, the two aligned at their
+# first sound and compared at the slide).
 #   bench/show_drift.sh BUILD [load]
-# BUILD holds kva and tests/kva_pulse_probe; "load" runs stress-ng beside it.
-# Takes about 200 s. Prints the probe's findings.
+# BUILD holds kva, kva-export and tests/kva_pulse_probe; "load" runs
+# stress-ng (two workers a core) beside the show. Takes about 4 minutes.
+# Prints the probe's findings.
 set -u
 build=$(realpath "$1") load=${2:-}
 work=$(mktemp -d)
@@ -17,8 +20,11 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir -m 700 "$work/rt"
-cp "$build/kva" "$build/tests/kva_pulse_probe" "$work/"
+cp "$build/kva" "$build/kva-export" "$build/tests/kva_pulse_probe" "$work/"
 "$work/kva_pulse_probe" mp3 "$work/elg.mp3" 10 || exit 1
+(cd "$work" && mkdir track && ./kva-export --sound -o track/%05d.png >/dev/null 2>"$work/export.err") ||
+    { cat "$work/export.err"; exit 1; }
+mv "$work/track/sound.wav" "$work/track.wav" && rm -rf "$work/track"
 chmod 755 "$work"
 run=(env HOME="$work" XDG_RUNTIME_DIR="$work/rt" PULSE_SERVER="unix:$work/rt/pulse/native")
 if [ "$(id -u)" -eq 0 ]; then
@@ -47,4 +53,4 @@ fi
 (cd "$work" && "${run[@]}" ${PULSE_LATENCY_MSEC:+PULSE_LATENCY_MSEC=$PULSE_LATENCY_MSEC} SDL_AUDIODRIVER=pulseaudio DISPLAY=$display ./kva >/dev/null 2>&1)
 echo "kva ended with status $?"
 sleep 0.5
-"$work/kva_pulse_probe" show "$work/capture.raw"
+"$work/kva_pulse_probe" show "$work/capture.raw" "$work/track.wav"

@@ -12,9 +12,11 @@
 //                                   buffer: exit 0 when it has gaps
 //   kva_pulse_probe module PATH     writes a module song to PATH
 //   kva_pulse_probe mp3 PATH S      writes a 440 Hz MP3 song of S seconds
-//   kva_pulse_probe show RAWFILE    a recorded show with that MP3 as its song:
-//                                   gaps, and the ending's start against the
-//                                   song's (bench/show_drift.sh)
+//   kva_pulse_probe show RAWFILE [WAV]  a recorded show with that MP3 as its
+//                                   song: gaps, and where the ending's slide
+//                                   starts after the first sound, against
+//                                   192 s or against the exporter's sound
+//                                   track WAV (bench/show_drift.sh)
 //   kva_pulse_probe sound RAWFILE   exit 0 when the capture holds a tone
 #include "music/audio.h"
 #include "music/music.h"
@@ -418,22 +420,49 @@ double slideStart(const std::vector<float>& s, std::size_t from) {
     return 0.0;
 }
 
-int show(const char* path) {
+// The exporter's sound track: 16-bit stereo after a 44-byte header.
+std::vector<float> readWav(const char* path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff bytes = std::max<std::streamoff>(std::streamoff(in.tellg()) - 44, 0);
+    std::vector<std::int16_t> raw(static_cast<std::size_t>(bytes) / 2);
+    in.seekg(44);
+    in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size() * 2));
+    std::vector<float> s(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) s[i] = float(raw[i]) / 32767.0f;
+    return s;
+}
+
+// Seconds from the first sound to the start of the ending's slide; 0 when
+// either is missing.
+double soundToSlide(const std::vector<float>& s, std::size_t& first) {
+    first = firstAbove(s, 0, 0.02f);
+    if (first >= s.size() / 2) return 0.0;
+    const double slide = slideStart(s, first + static_cast<std::size_t>(185.0 * kRate));
+    return slide > 0.0 ? slide - double(first) / kRate : 0.0;
+}
+
+int show(const char* path, const char* trackPath) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     std::vector<float> s(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)) / 4);
     in.seekg(0);
     in.read(reinterpret_cast<char*>(s.data()), static_cast<std::streamsize>(s.size() * 4));
-    const std::size_t first = firstAbove(s, 0, 0.02f);
-    if (!check(first < s.size() / 2, "no sound in the recording")) return 1;
-    const double start = double(first) / kRate;
-    const double slide = slideStart(s, first + static_cast<std::size_t>(185.0 * kRate));
-    if (!check(slide > 0.0, "no ending in the recording")) return 1;
+    std::size_t first = 0;
+    const double heard = soundToSlide(s, first);
+    if (!check(heard > 0.0, "no sound or no ending in the recording")) return 1;
     const Gaps g = report("kva's show", s, first);
     for (const auto& [at, ms] : g.where) std::printf("  gap at %.3f s: %.0f ms\n", at, ms);
     // The show's clock starts with the song, and the ending comes when the
-    // clock passes 192 s (at the next frame).
-    std::printf("sound began at %.3f s, the ending at %.3f s: %.1f ms after 192 s of song\n", start,
-                slide, 1000.0 * (slide - start - 192.0));
+    // clock passes 192 s (at the next frame); the exporter's track has it
+    // where the show's own steps put it.
+    double expected = 192.0;
+    if (trackPath) {
+        std::size_t trackFirst = 0;
+        expected = soundToSlide(readWav(trackPath), trackFirst);
+        if (!check(expected > 0.0, "no sound or no ending in the sound track")) return 1;
+    }
+    std::printf("sound began at %.3f s, the ending %.3f s later: %.1f ms after %s (%.3f s)\n",
+                double(first) / kRate, heard, 1000.0 * (heard - expected),
+                trackPath ? "the exporter's sound track" : "192 s of song", expected);
     return 0;
 }
 
@@ -462,7 +491,7 @@ int sound(const char* path) {
 int main(int argc, char** argv) {
     const std::string mode = argc >= 3 && argc <= 5 ? argv[1] : "";
     if (mode == "mp3" && argc == 4) return writeMp3(argv[2], std::atof(argv[3]));
-    if (mode == "show") return show(argv[2]);
+    if (mode == "show") return show(argv[2], argc == 4 ? argv[3] : nullptr);
     if (mode == "gaps" && argc == 4) return gaps(argv[2], std::atof(argv[3]));
     if (mode == "tone") return tone(argv[2]);
     if (mode == "control") return control(argv[2], argc == 4 ? argv[3] : "23");
@@ -475,7 +504,7 @@ int main(int argc, char** argv) {
         stderr,
         "usage: %s tone SOURCE | hear SOURCE MS P | gaps SOURCE SECONDS | control SOURCE | "
         "lose PID | module "
-        "PATH | sound RAWFILE\n",
+        "PATH | mp3 PATH S | show RAWFILE [WAV] | sound RAWFILE\n",
         argv[0]);
     return 2;
 }
