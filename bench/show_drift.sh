@@ -3,7 +3,8 @@
 # sound recorded from a null sink: gaps, and how far the ending's slide is
 # from the first sound, against the same in kva-export's sound track of the
 # same song (the show's clock against the song's, the two aligned at their
-# first sound and compared at the slide).
+# first sound and compared at the slide), counted in the recording's frames
+# and by the clock.
 #   bench/show_drift.sh BUILD [load]
 # BUILD holds kva, kva-export and tests/kva_pulse_probe; "load" runs
 # stress-ng (two workers a core) beside the show. Takes about 4 minutes.
@@ -43,9 +44,11 @@ display=:$((700 + RANDOM % 100))
 Xvfb $display -screen 0 640x480x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 sleep 1
-"${run[@]}" parec -d kva.monitor --format=float32le --rate=44100 --channels=2 \
-    >"$work/capture.raw" 2>/dev/null &
-pids+=($!)
+# The probe records through parec asking for 5 ms, which holds the null
+# sink to the clock, and notes when each piece arrived.
+"${run[@]}" "$work/kva_pulse_probe" record kva.monitor "$work/capture.raw" &
+recorder=$!
+pids+=($recorder)
 if [ "$load" = load ]; then
     stress-ng --cpu $(($(nproc) * 2)) --timeout 230s >/dev/null 2>&1 &
     pids+=($!)
@@ -53,4 +56,5 @@ fi
 (cd "$work" && "${run[@]}" ${PULSE_LATENCY_MSEC:+PULSE_LATENCY_MSEC=$PULSE_LATENCY_MSEC} SDL_AUDIODRIVER=pulseaudio DISPLAY=$display ./kva >/dev/null 2>&1)
 echo "kva ended with status $?"
 sleep 0.5
+kill -TERM $recorder && wait $recorder
 "$work/kva_pulse_probe" show "$work/capture.raw" "$work/track.wav"

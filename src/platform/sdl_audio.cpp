@@ -122,16 +122,20 @@ constexpr std::uint32_t kMinRate = 100, kMaxRate = 100000;
 // has a gap and falls behind the pictures for good. On PulseAudio (and
 // PipeWire's PulseAudio server) the server's buffer is set apart from the
 // device's, through libpulse's own setting: 600 ms of total latency, of
-// which about 300 ms lie between mixing and hearing once the stream runs
+// which at least 300 ms lie between mixing and hearing once the stream runs
 // (300 ms of total latency still left gaps of a quarter second a minute
 // with the machine loaded on purpose beside the show).
 // The device's buffer stays short, so that the audio thread answers a close
-// within tens of milliseconds. Elsewhere (ALSA, SDL's PipeWire driver) the
-// device's buffer is all there is: 2048 frames, 46 ms. play() takes the
-// latency back by starting the song that far in (see latencyMs).
-constexpr int kDeviceFrames = 2048;
+// within tens of milliseconds: 1024 frames there, for SDL may send one
+// buffer of silence of its own ahead of the mixer's first, unseen by the
+// measure of the lag. Elsewhere (ALSA, SDL's PipeWire driver) the device's
+// buffer is all there is: 2048 frames, 46 ms. play() takes the latency
+// back by starting the song that far in (see framesQueued).
+constexpr int kDeviceFrames = 2048, kPulseDeviceFrames = 1024;
 constexpr const char* kPulseLatencyMs = "600";
 constexpr std::uint32_t kPulseHeardAfterMs = 300;
+// Beyond this a measured lag is taken for a fault of the measure.
+constexpr std::uint32_t kMostLagMs = 2000;
 constexpr std::uint32_t kFillMoreMs = 50, kFillLimitMs = 500, kFillStepMs = 5;
 
 struct State {
@@ -142,8 +146,10 @@ struct State {
     SDL_AudioDeviceID device = 0;
     std::uint32_t rate = kOutputRate;
     std::uint32_t deviceFrames = 0;            // the buffer the device was given
+    std::uint32_t assumedMs = 0;               // the least lag this device has
     std::uint32_t latencyMs = 0;               // from mixing to hearing
     std::atomic<std::int64_t> lastCallback{0}; // platform::counterNow()
+    std::int64_t firstCallback = 0;            // since open; 0 before
     Progress progress = nullptr;
     std::vector<std::unique_ptr<Channel>> channels;
     Handle lastHandle = 0;
@@ -164,7 +170,7 @@ struct State {
         }
         if (device && sdlAudio) SDL_CloseAudioDevice(device);
         device = 0;
-        deviceFrames = latencyMs = 0;
+        deviceFrames = assumedMs = latencyMs = 0;
         if (sdlAudio) SDL_QuitSubSystem(SDL_INIT_AUDIO);
         sdlAudio = false;
     }
@@ -210,7 +216,9 @@ void mixAll(float* out, std::int32_t frames) {
 }
 
 void SDLCALL deviceCallback(void*, Uint8* stream, int length) {
-    state().lastCallback = platform::counterNow();
+    State& s = state();
+    s.lastCallback = platform::counterNow();
+    if (s.frames == 0) s.firstCallback = s.lastCallback;
     mixAll(reinterpret_cast<float*>(stream), length / static_cast<int>(2 * sizeof(float)));
 }
 
@@ -250,7 +258,9 @@ bool openDevice(State& s) {
     want.freq = static_cast<int>(s.rate);
     want.format = AUDIO_F32SYS;
     want.channels = 2;
-    want.samples = kDeviceFrames;
+    const char* driver = SDL_GetCurrentAudioDriver();
+    const bool pulse = driver && std::strcmp(driver, "pulseaudio") == 0;
+    want.samples = pulse ? kPulseDeviceFrames : kDeviceFrames;
     want.callback = deviceCallback;
     SDL_AudioSpec have{};
     s.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
@@ -259,10 +269,10 @@ bool openDevice(State& s) {
         return false;
     }
     s.deviceFrames = have.samples;
-    const char* driver = SDL_GetCurrentAudioDriver();
-    const bool pulse = driver && std::strcmp(driver, "pulseaudio") == 0;
-    s.latencyMs = pulse ? kPulseHeardAfterMs : (have.samples * 1000 + s.rate - 1) / s.rate;
+    s.assumedMs = pulse ? kPulseHeardAfterMs : (have.samples * 1000 + s.rate - 1) / s.rate;
+    s.latencyMs = s.assumedMs;
     s.lastCallback = platform::counterNow();
+    s.firstCallback = 0;
     SDL_PauseAudioDevice(s.device, 0);
     if (pulse) letServerFill(s);
     return true;
@@ -297,13 +307,35 @@ void restart(Channel& c) {
     c.exhausted = false;
 }
 
+// Frames mixed but not yet heard, with the audio thread held off. The
+// sound has run at the output's rate since the first callback, so what was
+// mixed beyond that waits between the mixer and the listener: SDL's
+// buffer, the sound server's, the device's. How much depends on the server
+// (of the 600 ms asked of PulseAudio the stream keeps about 320; the sink
+// adds from a few milliseconds to the rest, as its other clients allow), so
+// it is measured. The measure reads short, never long: SDL may send silence
+// of its own before the first callback, and a gap stops the sound without
+// stopping the clock. The figure assumed at open is the floor.
+std::int64_t framesQueued(const State& s) {
+    const std::int64_t floor = std::int64_t{s.assumedMs} * s.rate / 1000;
+    if (s.firstCallback == 0) return floor;
+    const std::int64_t elapsed = platform::counterNow() - s.firstCallback;
+    const std::int64_t hz = platform::counterFrequency();
+    const std::int64_t played = elapsed / hz * s.rate + elapsed % hz * s.rate / hz;
+    const std::int64_t most = std::int64_t{kMostLagMs} * s.rate / 1000;
+    return std::clamp<std::int64_t>(s.frames - played, floor, std::max(floor, most));
+}
+
 // A song that starts to play is started as far in as the device lags
 // behind, so that what is heard keeps time with the show's clock from its
-// first frame on. Offline nothing lags.
+// first frame on; the ending waits that long for its fade to be heard.
+// Offline nothing lags.
 void startPlaying(Channel& c) {
-    if (!c.playing && state().device) {
-        const std::int64_t lag = std::int64_t{state().latencyMs} * state().rate / 1000;
-        detail::skipFrames(c, lag, state().rate);
+    State& s = state();
+    if (!c.playing && s.device) {
+        const std::int64_t lag = framesQueued(s);
+        detail::skipFrames(c, lag, s.rate);
+        s.latencyMs = static_cast<std::uint32_t>((lag * 1000 + s.rate - 1) / s.rate);
     }
     c.playing = true;
 }
