@@ -488,6 +488,8 @@ int record(const char* source, const char* path) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(s.data()), static_cast<std::streamsize>(s.size() * 4));
     std::ofstream times(std::string(path) + ".times");
+    times.setf(std::ios::fixed);
+    times.precision(6); // microseconds: the reads come every 5 ms
     const auto reads = capture.reads();
     for (const auto& [frames, when] : reads)
         times << frames << ' ' << secondsSince(reads.front().second, when) << '\n';
