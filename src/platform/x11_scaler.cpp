@@ -23,11 +23,15 @@ std::int64_t inverseFixed(std::int32_t factor) {
     return kOne / factor; // what XDoubleToFixed(1.0 / factor) gives
 }
 
-// Destination pixel d's centre, transformed and rounded to 16.16, then
-// floored less one unit as the nearest filter does; `slack` units either
-// way cover the server's rounding of the product.
+// Destination pixel d's centre, transformed and rounded to 16.16.
+std::int64_t transformedCentre(std::int32_t factor, std::int32_t d) {
+    return (std::int64_t(d) * kOne + kOne / 2) * inverseFixed(factor) / kOne;
+}
+
+// The centre floored less one unit, as the nearest filter does; `slack`
+// units either way cover the server's rounding of the product.
 bool samplesExactly(std::int32_t factor, std::int32_t d, std::int64_t slack) {
-    const std::int64_t centre = (std::int64_t(d) * kOne + kOne / 2) * inverseFixed(factor) / kOne;
+    const std::int64_t centre = transformedCentre(factor, d);
     for (std::int64_t v = centre - slack; v <= centre + slack; ++v)
         if ((v - 1) / kOne != d / factor) return false;
     return true;
@@ -36,8 +40,7 @@ bool samplesExactly(std::int32_t factor, std::int32_t d, std::int64_t slack) {
 } // namespace
 
 std::int32_t serverSample(std::int32_t factor, std::int32_t d) {
-    const std::int64_t centre = (std::int64_t(d) * kOne + kOne / 2) * inverseFixed(factor) / kOne;
-    return std::int32_t((centre - 1) / kOne);
+    return std::int32_t((transformedCentre(factor, d) - 1) / kOne);
 }
 
 bool serverScalingExact(std::int32_t factor, std::int32_t width, std::int32_t height) {
